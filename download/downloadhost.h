@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Everything the download engine needs from the program that runs it: the window, the
+// command-line downloader and the tests each implement this. All calls come from the one
+// thread that drives the engine.
+class CDownloadHost {
+public:
+    virtual ~CDownloadHost() = default;
+
+    // Hands bytes to the serial port for transmission; returns at once.
+    virtual void WriteToPort(const unsigned char* pBytes, uint32_t nCount) = 0;
+    // Appends the text and a line break (CR LF) to the log.
+    virtual void AppendLine(const std::string& strText) = 0;
+    // Appends received bytes to the log as terminal text.
+    virtual void AppendRaw(const unsigned char* pBytes, uint32_t nCount) = 0;
+
+    virtual void SetProgressRange(uint32_t nLower, uint32_t nUpper) = 0;
+    virtual void SetProgressPos(uint32_t nPos) = 0;
+
+    // Starts (or restarts) the periodic timer nIDEvent; ticks reach the engine's OnTimer.
+    // Returns the timer handle, 0 when no timer could be started.
+    virtual uintptr_t SetTimer(uintptr_t nIDEvent, unsigned nElapseMs) = 0;
+    virtual void KillTimer(uintptr_t nIDEvent) = 0;
+
+    // Modal message box with an OK button and the application's caption.
+    virtual void MessageBox(const std::string& strText) = 0;
+    // Modal open-file dialog; filter in the "Name(*.ext)|*.ext|…||" form. False when cancelled.
+    virtual bool RunOpenFileDialog(const std::string& strFilter, std::string& strPath) = 0;
+    // Shows the accepted image path in the path box.
+    virtual void SetFilePathText(const std::string& strPath) = 0;
+
+    // The port-open flag m_bPortOpen: 1 while the port is open, 0 otherwise.
+    virtual int PortOpenFlag() const = 0;
+};

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what Brem builds, runs and tests with (Debian; run as root). Quiet when all is there.
+set -euo pipefail
+pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev libgtest-dev
+      clang-14 libclang-rt-14-dev clang-format xvfb x11-utils imagemagick fonts-wqy-microhei xauth
+      libxkbcommon-x11-0 dpkg-dev file)
+missing=()
+for p in "${pkgs[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}" >&2
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,42 @@
+#include "prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+
+class CWidgetPrompts final : public CPrompts {
+public:
+    void MessageBox(
+        QWidget* pParent, const QString& strCaption, const QString& strText, bool bError) override
+    {
+        QMessageBox box(bError ? QMessageBox::Critical : QMessageBox::NoIcon, strCaption, strText,
+            QMessageBox::Ok, pParent);
+        box.exec();
+    }
+
+    QString OpenFileName(QWidget* pParent, const QString& strFilter) override
+    {
+        return QFileDialog::getOpenFileName(pParent, QString(), QString(), strFilter);
+    }
+
+    QString SaveFileName(QWidget* pParent) override
+    {
+        return QFileDialog::getSaveFileName(pParent);
+    }
+};
+
+CWidgetPrompts g_widgetPrompts;
+CPrompts* g_pPrompts = &g_widgetPrompts;
+
+} // namespace
+
+CPrompts& CPrompts::Instance()
+{
+    return *g_pPrompts;
+}
+
+void CPrompts::SetInstance(CPrompts* pPrompts)
+{
+    g_pPrompts = pPrompts ? pPrompts : &g_widgetPrompts;
+}

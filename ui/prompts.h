@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Every modal box and file dialog of the window goes through here, so that tests can answer
+// them without a person: install a recording CPrompts with SetInstance.
+class CPrompts {
+public:
+    virtual ~CPrompts() = default;
+
+    // Modal box with an OK button; returns when dismissed.
+    virtual void MessageBox(
+        QWidget* pParent, const QString& strCaption, const QString& strText, bool bError)
+        = 0;
+    // Modal open dialog; strFilter in Qt's "Name (*.ext);;All (*)" form. Empty when cancelled.
+    virtual QString OpenFileName(QWidget* pParent, const QString& strFilter) = 0;
+    // Modal save dialog. Empty when cancelled.
+    virtual QString SaveFileName(QWidget* pParent) = 0;
+
+    static CPrompts& Instance();
+    // Null restores the real dialogs.
+    static void SetInstance(CPrompts* pPrompts);
+};
