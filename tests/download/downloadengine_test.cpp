@@ -1,0 +1,385 @@
+#include "downloadengine.h"
+#include "recordinghost.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+CBytes Pattern(size_t nSize)
+{
+    CBytes v(nSize);
+    for (size_t i = 0; i < nSize; ++i)
+        v[i] = static_cast<unsigned char>((i * 37 + i / 251) & 0xFF);
+    return v;
+}
+
+// The frame as the device expects it, built here from the wire format alone.
+CBytes Frame(const CBytes& vImage, size_t nOffset, size_t nCount, bool bFirst)
+{
+    CBytes v;
+    if (bFirst)
+        v.push_back(0x06);
+    v.push_back(0x02);
+    v.push_back(static_cast<unsigned char>(nCount / 256));
+    v.push_back(static_cast<unsigned char>(nCount % 256));
+    unsigned char cSum = 0;
+    for (size_t i = nOffset; i < nOffset + nCount; ++i) {
+        v.push_back(vImage[i]);
+        cSum ^= vImage[i];
+    }
+    v.push_back(cSum);
+    v.push_back(nCount == 4096 ? 0x17 : 0x03);
+    return v;
+}
+
+CBytes Ident(const std::string& strText)
+{
+    CBytes v(strText.begin(), strText.end());
+    v.resize(48, 0);
+    return v;
+}
+
+class DownloadEngineTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_nCounter = 0;
+        memset(g_szText, 0, sizeof g_szText);
+    }
+    void Down(const std::string& strPath)
+    {
+        m_engine.m_strFilePath = strPath;
+        m_engine.OnDown();
+    }
+    void Feed(const CBytes& vBytes)
+    {
+        for (unsigned char c : vBytes)
+            m_engine.OnComm(c, 3);
+    }
+    void Handshake(const CBytes& vIdent)
+    {
+        m_engine.OnTimer(BREM_POLL_TIMER_ID);
+        Feed({ 'P' });
+        Feed(vIdent);
+    }
+
+    CTempDir m_dir;
+    CRecordingHost m_host;
+    CDownloadEngine m_engine { m_host };
+};
+
+TEST_F(DownloadEngineTest, AbcWholeExchange)
+{
+    Down(m_dir.Write("abc.bin", { 'a', 'b', 'c' }));
+    m_engine.OnTimer(BREM_POLL_TIMER_ID);
+    Feed({ 'P' });
+    Feed(Ident("BREM-DEV"));
+    Feed({ 0x05 });
+
+    const std::vector<std::string> vExpected = { "line ", "settimer 5 500",
+        "line There are total 1 Frame", "tx 1", "killtimer 77", "line BREM-DEV",
+        "line Handshake OK", "tx 9", "line DownLoad OK", "line Frame 1  OK", "line DownLoad OK" };
+    EXPECT_EQ(m_host.m_vEvents, vExpected);
+    ASSERT_EQ(m_host.m_vTx.size(), 2u);
+    EXPECT_EQ(m_host.m_vTx[0], CBytes { 'P' });
+    EXPECT_EQ(m_host.m_vTx[1], (CBytes { 0x06, 0x02, 0x00, 0x03, 0x61, 0x62, 0x63, 0x60, 0x03 }));
+    EXPECT_EQ(m_host.m_nRangeLow, 0u);
+    EXPECT_EQ(m_host.m_nRangeHigh, 1u);
+    EXPECT_EQ(m_host.m_nPos, 1u);
+    EXPECT_EQ(m_engine.m_nState, STATE_TERMINAL);
+    EXPECT_FALSE(m_engine.m_File.IsOpen());
+    EXPECT_TRUE(m_host.m_vBoxes.empty());
+}
+
+struct SExchangeCase {
+    size_t nSize;
+    std::vector<size_t> vFrames;
+};
+
+class DownloadExchangeTest : public DownloadEngineTest,
+                             public testing::WithParamInterface<SExchangeCase> { };
+
+TEST_P(DownloadExchangeTest, SendsEveryFrameAndCompletes)
+{
+    const SExchangeCase& c = GetParam();
+    const CBytes vImage = Pattern(c.nSize);
+    const auto nFrames = c.vFrames.size();
+    Down(m_dir.Write("image.bin", vImage));
+    Handshake(Ident("ID"));
+    for (size_t k = 0; k < nFrames; ++k)
+        Feed({ 0x05 });
+    if (nFrames == 0)
+        Feed({ 0x30 }); // not an acknowledgement: only the completion test runs
+
+    std::vector<CBytes> vTx = { { 'P' } };
+    std::vector<std::string> vLines
+        = { "There are total " + std::to_string(nFrames) + " Frame", "ID", "Handshake OK" };
+    if (c.nSize > 0 && c.nSize < 4096)
+        vLines.push_back("DownLoad OK");
+    size_t nOffset = 0;
+    for (size_t k = 0; k < nFrames; ++k) {
+        vTx.push_back(Frame(vImage, nOffset, c.vFrames[k], k == 0));
+        nOffset += c.vFrames[k];
+        vLines.push_back("Frame " + std::to_string(k + 1) + "  OK");
+    }
+    vLines.push_back("DownLoad OK");
+
+    EXPECT_EQ(m_host.m_vTx, vTx);
+    EXPECT_EQ(std::vector<std::string>(m_host.m_vLines.begin() + 1, m_host.m_vLines.end()), vLines);
+    EXPECT_EQ(m_host.m_nRangeHigh, nFrames);
+    EXPECT_EQ(m_host.m_nPos, nFrames);
+    EXPECT_EQ(m_engine.m_nState, STATE_TERMINAL);
+    EXPECT_FALSE(m_engine.m_File.IsOpen());
+    EXPECT_EQ(g_nCounter, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, DownloadExchangeTest,
+    testing::Values(SExchangeCase { 3, { 3 } }, SExchangeCase { 4095, { 4095 } },
+        SExchangeCase { 4096, { 4096 } }, SExchangeCase { 4097, { 4096, 1 } },
+        SExchangeCase { 8192, { 4096, 4096 } }, SExchangeCase { 0, {} }));
+
+TEST_F(DownloadEngineTest, RefusalEndsDownloadAfterKFrames)
+{
+    for (int k : { 0, 2 }) {
+        m_host = CRecordingHost();
+        Down(m_dir.Write("five.bin", Pattern(5 * 4096)));
+        Handshake(Ident("ID"));
+        for (int i = 0; i < k; ++i)
+            Feed({ 0x05 });
+        Feed({ 0x15 });
+
+        std::vector<std::string> vTail;
+        for (int i = 1; i <= k; ++i)
+            vTail.push_back("Frame " + std::to_string(i) + "  OK");
+        vTail.push_back("CheckSum Error");
+        EXPECT_EQ(
+            std::vector<std::string>(m_host.m_vLines.end() - vTail.size(), m_host.m_vLines.end()),
+            vTail);
+        EXPECT_EQ(m_host.m_vTx.size(), 2u + k); // poll, then one frame per acknowledgement
+        EXPECT_EQ(m_host.m_nPos, static_cast<uint32_t>(k));
+        EXPECT_EQ(m_engine.m_nState, STATE_TERMINAL);
+        EXPECT_FALSE(m_engine.m_File.IsOpen());
+        EXPECT_EQ(g_nCounter, 0);
+    }
+}
+
+TEST_F(DownloadEngineTest, EmptyImageCountsAcknowledgementsWithoutCompleting)
+{
+    Down(m_dir.Write("empty.bin", {}));
+    EXPECT_EQ(m_host.m_vLines, (std::vector<std::string> { "", "There are total 0 Frame" }));
+    Handshake(Ident("ID"));
+    Feed({ 0x05, 0x05 });
+    EXPECT_EQ(m_host.m_vLines.back(), "Frame 2  OK");
+    EXPECT_EQ(m_engine.m_nState, STATE_SENDING);
+    Feed({ 0x15 });
+    EXPECT_EQ(m_host.m_vLines.back(), "CheckSum Error");
+    EXPECT_EQ(m_host.m_vTx.size(), 1u);
+}
+
+TEST_F(DownloadEngineTest, TerminalShowsReceivedBytesRaw)
+{
+    const CBytes vBytes = { 0x00, 'a', '\r', '\n', 0xFF, 0x05, 0x15 };
+    Feed(vBytes);
+    EXPECT_EQ(m_host.m_vRaw, vBytes);
+    EXPECT_TRUE(m_host.m_vTx.empty());
+    EXPECT_TRUE(m_host.m_vLines.empty());
+}
+
+TEST_F(DownloadEngineTest, FirstReplyOtherThanPLeavesTimerAndLogsEmptyIdent)
+{
+    Down(m_dir.Write("two.bin", Pattern(5000)));
+    m_engine.OnTimer(BREM_POLL_TIMER_ID);
+    Feed({ 'x' });
+    EXPECT_EQ(m_engine.m_nState, STATE_IDENT);
+    EXPECT_TRUE(m_host.m_bTimerRunning);
+    Feed({ 'A' });
+    EXPECT_EQ(g_nCounter, 1);
+
+    m_engine.OnTimer(BREM_POLL_TIMER_ID);
+    EXPECT_EQ(m_engine.m_nState, STATE_POLLING);
+    Feed({ 'P' });
+    EXPECT_FALSE(m_host.m_bTimerRunning);
+    Feed(CBytes(47, 'B')); // stored from position 1 on; position 0 was cleared
+    EXPECT_EQ(m_host.m_vLines.end()[-2], "");
+    EXPECT_EQ(m_host.m_vLines.back(), "Handshake OK");
+    ASSERT_EQ(m_host.m_vTx.size(), 3u);
+    EXPECT_EQ(m_host.m_vTx[2], Frame(Pattern(5000), 0, 4096, true));
+}
+
+TEST_F(DownloadEngineTest, IdentStartingWithZeroLogsEmptyLine)
+{
+    Down(m_dir.Write("abc.bin", { 'a', 'b', 'c' }));
+    CBytes vIdent = Ident("\x01VISIBLE");
+    vIdent[0] = 0;
+    Handshake(vIdent);
+    EXPECT_EQ(m_host.m_vLines.end()[-3], "");
+    EXPECT_EQ(m_host.m_vLines.end()[-2], "Handshake OK");
+}
+
+TEST_F(DownloadEngineTest, TimerTickWhileSendingPollsAgain)
+{
+    Down(m_dir.Write("two.bin", Pattern(8192)));
+    Handshake(Ident("ID"));
+    ASSERT_EQ(m_engine.m_nState, STATE_SENDING);
+    m_engine.OnTimer(BREM_POLL_TIMER_ID);
+    EXPECT_EQ(m_host.m_vTx.back(), CBytes { 'P' });
+    EXPECT_EQ(m_engine.m_nState, STATE_POLLING);
+}
+
+TEST_F(DownloadEngineTest, LoadAcceptsOnlyLowerOrUpperBinSubstring)
+{
+    const struct {
+        const char* pszPath;
+        bool bAccepted;
+    } cases[] = {
+        { "/d/fw.bin", true },
+        { "/d/FW.BIN", true },
+        { "/d/fw.Bin", false },
+        { "/d/fw.bIN", false },
+        { "/d/fw.hex", false },
+        { "/d/x.bin/notes.txt", true },
+        { "/d/fw.binary", true },
+    };
+    for (const auto& c : cases) {
+        m_host = CRecordingHost();
+        m_host.m_vPathTexts = { "previous" };
+        m_host.m_optDialogAnswer = c.pszPath;
+        m_engine.OnLoad();
+        EXPECT_EQ(m_host.m_strFilter, "Bin Files(*.bin)|*.bin|All Files(*.*)|*.*||");
+        EXPECT_EQ(m_engine.m_strFilePath, c.pszPath);
+        EXPECT_EQ(m_host.m_vPathTexts.back(), c.bAccepted ? c.pszPath : "previous") << c.pszPath;
+        EXPECT_EQ(m_host.m_vBoxes,
+            c.bAccepted ? std::vector<std::string> {}
+                        : std::vector<std::string> { "File Format Error" })
+            << c.pszPath;
+    }
+    m_host.m_optDialogAnswer.reset();
+    m_engine.OnLoad();
+    EXPECT_EQ(m_engine.m_strFilePath, "/d/fw.binary");
+}
+
+TEST_F(DownloadEngineTest, MixedCaseNameIsRefusedByLoadButSentByDown)
+{
+    m_host.m_optDialogAnswer = m_dir.Write("fw.Bin", { 'a', 'b', 'c' });
+    m_engine.OnLoad();
+    EXPECT_EQ(m_host.m_vBoxes, std::vector<std::string> { "File Format Error" });
+    m_engine.OnDown();
+    EXPECT_TRUE(m_engine.m_File.IsOpen());
+    EXPECT_EQ(m_host.m_vLines.back(), "There are total 1 Frame");
+}
+
+TEST_F(DownloadEngineTest, DownFailuresCloseThePreviousImageAndStartNoTimer)
+{
+    const std::string strGood = m_dir.Write("good.bin", Pattern(100));
+    const std::string strHeld = m_dir.Write("held.bin", Pattern(100));
+    ::mkdir((m_dir.Path() + "/dir.bin").c_str(), 0755);
+    CImageFile otherHolder;
+    ASSERT_TRUE(otherHolder.Open(strHeld));
+
+    const struct {
+        std::string strPath;
+        int nPortOpen;
+        const char* pszBox;
+    } cases[] = {
+        { strGood, 0, "COM Not Open" },
+        { "", 1, "File Open Error" },
+        { m_dir.Path() + "/missing.bin", 1, "File Open Error" },
+        { m_dir.Path() + "/dir.bin", 1, "File Open Error" },
+        { strHeld, 1, "File Open Error" },
+    };
+    for (const auto& c : cases) {
+        m_host = CRecordingHost();
+        Down(strGood);
+        ASSERT_TRUE(m_engine.m_File.IsOpen());
+        m_host.m_nPortOpen = c.nPortOpen;
+        Down(c.strPath);
+        EXPECT_EQ(m_host.m_vBoxes, std::vector<std::string> { c.pszBox }) << c.strPath;
+        EXPECT_FALSE(m_engine.m_File.IsOpen());
+        EXPECT_EQ(
+            std::count(m_host.m_vEvents.begin(), m_host.m_vEvents.end(), "settimer 5 500"), 1);
+    }
+}
+
+TEST_F(DownloadEngineTest, DownLogsHeaderTextOfBytes3To50)
+{
+    CBytes vLong(3, 'x');
+    for (int i = 0; i < 60; ++i)
+        vLong.push_back(static_cast<unsigned char>('A' + i % 26));
+    const std::string strLong(vLong.begin() + 3, vLong.begin() + 51);
+    const CBytes vEmbedded = { 'x', 'y', 'z', 'H', 'i', 0, 'W', 'o' };
+
+    const struct {
+        CBytes vImage;
+        std::string strHeader;
+    } cases[] = {
+        { {}, "" },
+        { { 'a', 'b', 'c' }, "" },
+        { { 'a', 'b', 'c', 'd' }, "d" },
+        { vEmbedded, "Hi" },
+        { vLong, strLong },
+    };
+    for (const auto& c : cases) {
+        m_host = CRecordingHost();
+        Down(m_dir.Write("h.bin", c.vImage));
+        ASSERT_EQ(m_host.m_vLines.size(), 2u);
+        EXPECT_EQ(m_host.m_vLines[0], c.strHeader);
+    }
+}
+
+// A download interrupted after 48 or more acknowledgements leaves the count past the buffer.
+TEST_F(DownloadEngineTest, LeftoverCountRestartsIdentAtZero)
+{
+    for (int nLeftover : { 48, 60, 99, 100, 5000, -1 }) {
+        m_host = CRecordingHost();
+        Down(m_dir.Write("abc.bin", { 'a', 'b', 'c' }));
+        g_nCounter = nLeftover;
+        Handshake(Ident("AGAIN"));
+        EXPECT_EQ(m_host.m_vLines.end()[-3], "AGAIN") << nLeftover;
+        EXPECT_EQ(m_host.m_vLines.end()[-2], "Handshake OK");
+        EXPECT_EQ(m_host.m_vTx.back().size(), 9u);
+    }
+}
+
+TEST_F(DownloadEngineTest, SendNextFrameOnClosedImageDoesNothing)
+{
+    Down(m_dir.Write("three.bin", Pattern(3 * 4096)));
+    Handshake(Ident("ID"));
+    Feed({ 0x05 });
+    const size_t nSent = m_host.m_vTx.size();
+    m_host.m_nPortOpen = 0;
+    Down(m_engine.m_strFilePath); // "COM Not Open", image closed, still STATE_SENDING
+    m_host.m_vLines.clear();
+    m_engine.SendNextFrame(true);
+    m_engine.SendNextFrame(false);
+    Feed({ 0x05 });
+    EXPECT_EQ(m_host.m_vTx.size(), nSent);
+    EXPECT_EQ(m_host.m_vLines, std::vector<std::string> { "Frame 2  OK" });
+}
+
+TEST_F(DownloadEngineTest, ProgressRangeHoldsFrameCountsPast16Bits)
+{
+    Down(m_dir.Write("big.bin", { 'a' }, 65536 * 4096 + 1));
+    EXPECT_EQ(m_host.m_nRangeHigh, 65537u);
+    EXPECT_EQ(m_host.m_vLines.back(), "There are total 65537 Frame");
+}
+
+TEST_F(DownloadEngineTest, ImagesOf4GiBAndMoreAreRefused)
+{
+    const off_t n4GiB = off_t { 1 } << 32;
+    Down(m_dir.Write("max.bin", { 'a' }, n4GiB - 1));
+    EXPECT_EQ(m_host.m_vLines.back(), "There are total 1048576 Frame");
+    EXPECT_EQ(m_engine.FrameCount(), 1048576u);
+
+    m_host = CRecordingHost();
+    Down(m_dir.Write("huge.bin", { 'a' }, n4GiB));
+    EXPECT_EQ(m_host.m_vBoxes, std::vector<std::string> { "File Open Error" });
+    EXPECT_FALSE(m_engine.m_File.IsOpen());
+    EXPECT_TRUE(m_host.m_vEvents.empty());
+}
+
+} // namespace
