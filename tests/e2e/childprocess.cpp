@@ -1,0 +1,149 @@
+#include "childprocess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+extern char** environ;
+
+namespace {
+
+void CloseFd(int& nFd)
+{
+    if (nFd >= 0)
+        close(nFd);
+    nFd = -1;
+}
+
+} // namespace
+
+CChildProcess::~CChildProcess()
+{
+    if (m_pid > 0 && !m_bExited) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    CloseFd(m_nPidFd);
+    CloseFd(m_nOutFd);
+    CloseFd(m_nErrFd);
+}
+
+bool CChildProcess::Start(const std::vector<std::string>& argv)
+{
+    int anOut[2];
+    int anErr[2];
+    if (pipe2(anOut, O_CLOEXEC) != 0)
+        return false;
+    if (pipe2(anErr, O_CLOEXEC) != 0) {
+        close(anOut[0]);
+        close(anOut[1]);
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, anOut[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, anErr[1], 2);
+    std::vector<char*> args;
+    for (const std::string& str : argv)
+        args.push_back(const_cast<char*>(str.c_str()));
+    args.push_back(nullptr);
+    int nError = posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(anOut[1]);
+    close(anErr[1]);
+    m_nOutFd = anOut[0];
+    m_nErrFd = anErr[0];
+    if (nError != 0) {
+        m_pid = -1;
+        return false;
+    }
+    m_nPidFd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
+    return m_nPidFd >= 0;
+}
+
+bool CChildProcess::PumpOnce(Clock::time_point tpDeadline)
+{
+    pollfd afd[3];
+    int nCount = 0;
+    int* apFd[3] = {};
+    for (int* pFd : { &m_nOutFd, &m_nErrFd, &m_nPidFd }) {
+        if (*pFd >= 0) {
+            afd[nCount] = { *pFd, POLLIN, 0 };
+            apFd[nCount++] = pFd;
+        }
+    }
+    if (nCount == 0)
+        return false;
+    auto msLeft
+        = std::chrono::duration_cast<std::chrono::milliseconds>(tpDeadline - Clock::now()).count();
+    if (msLeft < 0)
+        return false;
+    int nReady = poll(afd, nCount, static_cast<int>(msLeft) + 1);
+    if (nReady < 0)
+        return errno == EINTR;
+    if (nReady == 0)
+        return Clock::now() < tpDeadline;
+    for (int i = 0; i < nCount; ++i) {
+        if (!afd[i].revents)
+            continue;
+        if (apFd[i] == &m_nPidFd) {
+            int nStatus = 0;
+            if (waitpid(m_pid, &nStatus, WNOHANG) == m_pid) {
+                m_bExited = true;
+                m_nStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 128 + WTERMSIG(nStatus);
+                CloseFd(m_nPidFd);
+            }
+            continue;
+        }
+        char buf[65536];
+        ssize_t n = read(*apFd[i], buf, sizeof buf);
+        if (n > 0)
+            (apFd[i] == &m_nOutFd ? m_strOut : m_strErr).append(buf, static_cast<size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            CloseFd(*apFd[i]);
+    }
+    return true;
+}
+
+bool CChildProcess::PumpUntil(const std::function<bool()>& fnDone, Clock::duration timeout)
+{
+    Clock::time_point tpDeadline = Clock::now() + timeout;
+    while (!fnDone()) {
+        if (!PumpOnce(tpDeadline))
+            return fnDone();
+    }
+    return true;
+}
+
+std::string CChildProcess::FirstLine(Clock::duration timeout)
+{
+    PumpUntil([this]() { return m_strOut.find('\n') != std::string::npos; }, timeout);
+    size_t nEnd = m_strOut.find('\n');
+    return nEnd == std::string::npos ? std::string() : m_strOut.substr(0, nEnd);
+}
+
+int CChildProcess::Wait(Clock::duration timeout)
+{
+    if (m_pid <= 0)
+        return -1;
+    bool bDone = PumpUntil([this]() { return m_bExited && m_nOutFd < 0 && m_nErrFd < 0; }, timeout);
+    if (!bDone) {
+        kill(m_pid, SIGKILL);
+        PumpUntil([this]() { return m_bExited; }, std::chrono::seconds(5));
+        return -1;
+    }
+    return m_nStatus;
+}
+
+void CChildProcess::Signal(int nSignal)
+{
+    if (m_pid > 0 && !m_bExited)
+        kill(m_pid, nSignal);
+}

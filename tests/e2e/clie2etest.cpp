@@ -1,0 +1,340 @@
+// brem-cli against brem-sim over a pseudo-terminal: what the device received, byte for byte,
+// and the exit status the script would see.
+#include "childprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto g_processTimeout = 60s;
+
+std::string TempPath(const std::string& strName)
+{
+    const char* pDir = getenv("TMPDIR");
+    std::string strDir = pDir && *pDir ? pDir : "/tmp";
+    return strDir + "/brem-e2e-" + std::to_string(getpid()) + "-" + strName;
+}
+
+std::string WriteFile(const std::string& strName, const std::string& strBytes)
+{
+    std::string strPath = TempPath(strName);
+    std::ofstream(strPath, std::ios::binary) << strBytes;
+    return strPath;
+}
+
+std::string ReadFile(const std::string& strPath)
+{
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string RandomBytes(size_t nCount, unsigned nSeed)
+{
+    std::mt19937 rng(nSeed);
+    std::string str(nCount, '\0');
+    for (char& c : str)
+        c = static_cast<char>(rng() & 0xFF);
+    return str;
+}
+
+std::vector<std::string> Lines(const std::string& str)
+{
+    std::vector<std::string> lines;
+    std::istringstream ss(str);
+    for (std::string strLine; std::getline(ss, strLine);)
+        lines.push_back(strLine);
+    return lines;
+}
+
+std::string LastLine(const std::string& str)
+{
+    std::vector<std::string> lines = Lines(str);
+    return lines.empty() ? std::string() : lines.back();
+}
+
+// "brem-sim: key=value ..." from the simulator's output.
+std::map<std::string, std::string> SimSummary(const std::string& strOut)
+{
+    std::map<std::string, std::string> fields;
+    for (const std::string& strLine : Lines(strOut)) {
+        if (strLine.rfind("brem-sim:", 0) != 0)
+            continue;
+        std::istringstream ss(strLine.substr(9));
+        for (std::string strField; ss >> strField;) {
+            size_t nEq = strField.find('=');
+            if (nEq != std::string::npos)
+                fields[strField.substr(0, nEq)] = strField.substr(nEq + 1);
+        }
+    }
+    return fields;
+}
+
+// One simulated device and one brem-cli run against it.
+class CliE2eTest : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        for (const std::string& strPath : m_files)
+            unlink(strPath.c_str());
+    }
+
+    std::string Image(const std::string& strBytes)
+    {
+        std::string strPath = WriteFile("image-" + std::to_string(m_files.size()), strBytes);
+        m_files.push_back(strPath);
+        return strPath;
+    }
+
+    // Starts brem-sim with the extra options; returns its device path.
+    std::string StartSim(std::vector<std::string> options)
+    {
+        m_strSimOut = TempPath("received-" + std::to_string(m_files.size()));
+        m_files.push_back(m_strSimOut);
+        std::vector<std::string> argv = { BREM_SIM_PATH, "--out", m_strSimOut, "--once",
+            "--idle-ms", "200", "--exit-after", "60", "--ident", "BREM-SIM" };
+        argv.insert(argv.end(), options.begin(), options.end());
+        EXPECT_TRUE(m_sim.Start(argv));
+        std::string strDevice = m_sim.FirstLine(10s);
+        EXPECT_FALSE(strDevice.empty()) << m_sim.Err();
+        return strDevice;
+    }
+
+    int RunCli(std::vector<std::string> args)
+    {
+        std::vector<std::string> argv = { BREM_CLI_PATH };
+        argv.insert(argv.end(), args.begin(), args.end());
+        EXPECT_TRUE(m_cli.Start(argv));
+        return m_cli.Wait(g_processTimeout);
+    }
+
+    // Ends the simulator (it may still wait for a download) and reads its summary.
+    std::map<std::string, std::string> StopSim()
+    {
+        m_sim.Signal(SIGTERM);
+        m_sim.Wait(10s);
+        return SimSummary(m_sim.Out());
+    }
+
+    CChildProcess m_sim;
+    CChildProcess m_cli;
+    std::string m_strSimOut;
+    std::vector<std::string> m_files;
+};
+
+struct ImageCase {
+    const char* m_pszName;
+    size_t m_nSize;
+    int m_nFrames;
+};
+
+class CliImageTest : public CliE2eTest, public testing::WithParamInterface<ImageCase> { };
+
+TEST_P(CliImageTest, DeviceReceivesTheImageExactly)
+{
+    const ImageCase& c = GetParam();
+    std::string strImage = RandomBytes(c.m_nSize, static_cast<unsigned>(c.m_nSize));
+    std::string strPath = Image(strImage);
+    std::string strDevice = StartSim({});
+
+    ASSERT_EQ(RunCli({ "--port", strDevice, "--timeout", "10", strPath }), 0) << m_cli.Err();
+    std::map<std::string, std::string> summary = StopSim();
+
+    EXPECT_EQ(ReadFile(m_strSimOut), strImage);
+    EXPECT_EQ(summary["frames_accepted"], std::to_string(c.m_nFrames)) << m_sim.Out();
+    EXPECT_EQ(summary["frames_refused"], "0");
+    EXPECT_NE(LastLine(m_cli.Err()).find("download complete"), std::string::npos) << m_cli.Err();
+
+    std::vector<std::string> lines = Lines(m_cli.Out());
+    ASSERT_GE(lines.size(), 4u + c.m_nFrames);
+    EXPECT_EQ(lines[1], "There are total " + std::to_string(c.m_nFrames) + " Frame");
+    EXPECT_EQ(lines[2], "BREM-SIM");
+    EXPECT_EQ(lines[3], "Handshake OK");
+    EXPECT_EQ(lines.back(), "DownLoad OK");
+    EXPECT_EQ(lines[lines.size() - 2], "Frame " + std::to_string(c.m_nFrames) + "  OK");
+    EXPECT_EQ(m_cli.Out().find('\x1b'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, CliImageTest,
+    testing::Values(ImageCase { "ThreeBytes", 3, 1 }, ImageCase { "OneFrame", 4096, 1 },
+        ImageCase { "OneFrameAndOneByte", 4097, 2 }, ImageCase { "TwoFrames", 8192, 2 },
+        ImageCase { "OneMebibyte", 1 << 20, 256 }),
+    [](const testing::TestParamInfo<ImageCase>& row) { return row.param.m_pszName; });
+
+TEST_F(CliE2eTest, ShortImageLogsLikeTheWindow)
+{
+    std::string strPath = Image("abc");
+    std::string strDevice = StartSim({});
+    ASSERT_EQ(RunCli({ "--port", strDevice, "--timeout", "10", strPath }), 0) << m_cli.Err();
+    StopSim();
+    EXPECT_EQ(m_cli.Out(),
+        "\nThere are total 1 Frame\nBREM-SIM\nHandshake OK\nDownLoad OK\nFrame 1  OK\n"
+        "DownLoad OK\n");
+}
+
+TEST_F(CliE2eTest, DeviceTextCannotReachTheTerminal)
+{
+    // A header and an identification that would recolour a terminal or ring its bell.
+    std::string strImage = "hdr\x1b[31mred\x07\\" + std::string(60, 'x');
+    std::string strPath = Image(strImage);
+    std::string strDevice = StartSim({ "--ident-hex", "1b5d303b7469746c6507" });
+    ASSERT_EQ(RunCli({ "--port", strDevice, "--timeout", "10", strPath }), 0) << m_cli.Err();
+    StopSim();
+    std::vector<std::string> lines = Lines(m_cli.Out());
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "\\x1b[31mred\\x07\\\\" + std::string(38, 'x'));
+    EXPECT_EQ(lines[2], "\\x1b]0;title\\x07");
+    EXPECT_EQ(ReadFile(m_strSimOut), strImage);
+}
+
+TEST_F(CliE2eTest, RefusedFrameEndsWithStatusOne)
+{
+    std::string strPath = Image(RandomBytes(5 * 4096, 7));
+    std::string strDevice = StartSim({ "--refuse", "3" });
+    EXPECT_EQ(RunCli({ "--port", strDevice, "--timeout", "10", strPath }), 1) << m_cli.Err();
+    StopSim();
+    std::vector<std::string> lines = Lines(m_cli.Out());
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 2], "Frame 2  OK");
+    EXPECT_EQ(lines.back(), "CheckSum Error");
+    EXPECT_NE(LastLine(m_cli.Err()).find("frame 3 refused"), std::string::npos) << m_cli.Err();
+}
+
+TEST_F(CliE2eTest, SilentDeviceTimesOut)
+{
+    std::string strPath = Image(RandomBytes(4096, 1));
+    std::string strDevice = StartSim({ "--mute" });
+    EXPECT_EQ(RunCli({ "--port", strDevice, "--timeout", "0.8", strPath }), 5) << m_cli.Err();
+    StopSim();
+    EXPECT_NE(LastLine(m_cli.Err()).find("no answer"), std::string::npos) << m_cli.Err();
+}
+
+TEST_F(CliE2eTest, DeviceThatStopsTimesOut)
+{
+    std::string strPath = Image(RandomBytes(6 * 4096, 2));
+    std::string strDevice = StartSim({ "--stop-after", "2" });
+    EXPECT_EQ(RunCli({ "--port", strDevice, "--timeout", "0.8", strPath }), 5) << m_cli.Err();
+    StopSim();
+    EXPECT_EQ(Lines(m_cli.Out()).back(), "Frame 2  OK");
+    EXPECT_NE(LastLine(m_cli.Err()).find("stopped answering after frame 2"), std::string::npos)
+        << m_cli.Err();
+}
+
+TEST_F(CliE2eTest, NoiseBeforeThePollAnswerIsSurvived)
+{
+    std::string strImage = RandomBytes(3 * 4096 + 5, 3);
+    std::string strPath = Image(strImage);
+    std::string strDevice = StartSim({ "--noise", "5" });
+    EXPECT_EQ(RunCli({ "--port", strDevice, "--timeout", "10", strPath }), 0) << m_cli.Err();
+    StopSim();
+    EXPECT_EQ(ReadFile(m_strSimOut), strImage);
+}
+
+TEST_F(CliE2eTest, UnpluggedDeviceIsAPortFailure)
+{
+    std::string strPath = Image(RandomBytes(6 * 4096, 4));
+    std::string strDevice = StartSim({ "--hangup-after", "2" });
+    EXPECT_EQ(RunCli({ "--port", strDevice, "--timeout", "10", strPath }), 3) << m_cli.Err();
+    StopSim();
+    EXPECT_NE(LastLine(m_cli.Err()).find("port failed"), std::string::npos) << m_cli.Err();
+}
+
+TEST_F(CliE2eTest, PortHeldByAnotherProgram)
+{
+    std::string strPath = Image(RandomBytes(100, 5));
+    std::string strDevice = StartSim({});
+    int nFd = open(strDevice.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(nFd, 0);
+    ASSERT_EQ(flock(nFd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(RunCli({ "--port", strDevice, "--timeout", "10", strPath }), 3) << m_cli.Err();
+    close(nFd);
+    std::map<std::string, std::string> summary = StopSim();
+    EXPECT_EQ(summary["frames_accepted"], "0");
+    EXPECT_NE(LastLine(m_cli.Err()).find("cannot open port"), std::string::npos) << m_cli.Err();
+}
+
+TEST_F(CliE2eTest, InterruptClosesThePortAndRestoresIt)
+{
+    std::string strPath = Image(RandomBytes(4096, 6));
+    std::string strDevice = StartSim({ "--mute" });
+    int nFd = open(strDevice.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(nFd, 0);
+    termios before {};
+    ASSERT_EQ(tcgetattr(nFd, &before), 0);
+
+    ASSERT_TRUE(m_cli.Start({ BREM_CLI_PATH, "--port", strDevice, "--timeout", "30", strPath }));
+    ASSERT_TRUE(m_cli.PumpUntil(
+        [this]() { return m_cli.Out().find("There are total") != std::string::npos; }, 10s));
+    m_cli.Signal(SIGINT);
+    EXPECT_EQ(m_cli.Wait(10s), 130) << m_cli.Err();
+    EXPECT_NE(LastLine(m_cli.Err()).find("interrupted"), std::string::npos) << m_cli.Err();
+
+    termios after {};
+    ASSERT_EQ(tcgetattr(nFd, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    // Released: another program may take the port now.
+    EXPECT_EQ(flock(nFd, LOCK_EX | LOCK_NB), 0);
+    close(nFd);
+    StopSim();
+}
+
+struct RefusedRunCase {
+    const char* m_pszName;
+    std::vector<std::string> m_args; // "IMAGE" / "EMPTY" stand for an image / an empty file
+    int m_nStatus;
+    const char* m_pszLastLine;
+};
+
+class CliRefusedRunTest : public CliE2eTest, public testing::WithParamInterface<RefusedRunCase> { };
+
+// Runs that must end before anything reaches the device.
+TEST_P(CliRefusedRunTest, StopsBeforeThePort)
+{
+    const RefusedRunCase& c = GetParam();
+    std::string strDevice = StartSim({});
+    std::vector<std::string> args = { "--port", strDevice };
+    for (const std::string& strArg : c.m_args) {
+        if (strArg == "IMAGE")
+            args.push_back(Image("firmware"));
+        else if (strArg == "EMPTY")
+            args.push_back(Image(""));
+        else
+            args.push_back(strArg);
+    }
+    EXPECT_EQ(RunCli(args), c.m_nStatus) << m_cli.Err();
+    EXPECT_NE(LastLine(m_cli.Err()).find(c.m_pszLastLine), std::string::npos) << m_cli.Err();
+    EXPECT_EQ(m_cli.Out(), "");
+    std::map<std::string, std::string> summary = StopSim();
+    EXPECT_EQ(summary["bytes"], "0") << m_sim.Out();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliRefusedRunTest,
+    testing::Values(RefusedRunCase { "EmptyImage", { "EMPTY" }, 4, "is empty" },
+        RefusedRunCase { "MissingImage", { "/nonexistent/brem.bin" }, 4, "cannot open image" },
+        RefusedRunCase { "DirectoryAsImage", { "/" }, 4, "not a regular file" },
+        RefusedRunCase { "NoImage", {}, 2, "no image" },
+        RefusedRunCase { "UnknownOption", { "--fast", "IMAGE" }, 2, "unknown option" },
+        RefusedRunCase { "BadBaud", { "--baud", "fast", "IMAGE" }, 2, "--baud" },
+        RefusedRunCase { "BadTimeout", { "--timeout", "-1", "IMAGE" }, 2, "--timeout" },
+        RefusedRunCase { "TwoImages", { "IMAGE", "IMAGE" }, 2, "one image only" }),
+    [](const testing::TestParamInfo<RefusedRunCase>& row) { return row.param.m_pszName; });
+
+} // namespace
