@@ -1,0 +1,23 @@
+#include "simoptions.h"
+#include "simrunner.h"
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    CSimOptions options;
+    std::string strError;
+    if (!options.Parse(argc, argv, strError)) {
+        std::fprintf(stderr, "brem-sim: %s\n%s", strError.c_str(), CSimOptions::Usage());
+        return 2;
+    }
+    if (options.m_bHelp) {
+        std::fputs(CSimOptions::Usage(), stdout);
+        return 0;
+    }
+    CSimRunner runner(options);
+    if (!runner.Open())
+        return 1;
+    runner.Run();
+    return 0;
+}

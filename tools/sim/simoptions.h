@@ -1,0 +1,30 @@
+#pragma once
+
+#include "simdevice.h"
+
+#include <string>
+
+// The command line of brem-sim.
+class CSimOptions {
+public:
+    enum class FloodKind { Lines, Binary };
+
+    // Returns false with a reason in strError when the command line is wrong; --help sets
+    // m_bHelp and succeeds.
+    bool Parse(int argc, char** argv, std::string& strError);
+    static const char* Usage();
+
+    CSimDevice::Options m_device;
+    std::string m_strDevice; // a tty to use instead of a new pseudo-terminal
+    std::string m_strLink;
+    std::string m_strOut;
+    int m_nDelayMs = 0;
+    long m_nBaud = 0; // 0: no pacing
+    bool m_bOnce = false;
+    int m_nIdleMs = 1000;
+    long long m_nFlood = 0;
+    FloodKind m_eFloodKind = FloodKind::Lines;
+    bool m_bStats = false;
+    double m_dExitAfter = 0; // seconds; 0: never
+    bool m_bHelp = false;
+};
