@@ -1,8 +1,16 @@
 #pragma once
 
+#include "commevent.h"
+#include "commport.h"
+#include "dcb.h"
+
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 // Notifications the monitor thread sends to the owner (message number, wParam, lParam).
 constexpr unsigned WM_USER = 0x0400;
@@ -44,4 +52,105 @@ public:
     virtual ~CErrorReporter() = default;
     // Owner's thread; returns when the operator has dismissed the message.
     virtual void ShowError(const std::string& strCaption, const std::string& strText) = 0;
+};
+
+class CPortDelivery;
+
+// The one gateway to a serial port: opens and configures it, runs the monitor thread that hands
+// every received byte to the owner, one at a time and in order, and sends what WriteToPort was
+// given. Every call but ProcessErrorMessage belongs to the owner's thread.
+class CSerialPort {
+public:
+    CSerialPort();
+    // Ends the monitor thread and closes a port still open.
+    virtual ~CSerialPort();
+
+    // Opens "COM<portnr>" (see ResolvePortName) at "baud=.. parity=.. data=.. stop=..", all
+    // time-outs 1000 ms, RTS on, no flow control. Stops a running monitor thread and closes a
+    // port still held first. False only when the port cannot be opened (absent, held by another
+    // program, not a terminal): no box then. A configuration step that fails shows one box and
+    // skips the later steps; the port stays open and the result is true.
+    bool InitPort(CSerialPortOwner* pPortOwner, unsigned portnr, unsigned baud, char parity,
+        unsigned databits, unsigned stopbits, uint32_t dwCommEvents, unsigned nBufferSize);
+    // Same on a device path or "COM<n>" name; portnr only labels notifications and boxes.
+    bool InitPort(CSerialPortOwner* pPortOwner, const std::string& strDevice, unsigned portnr,
+        unsigned baud, char parity, unsigned databits, unsigned stopbits, uint32_t dwCommEvents,
+        unsigned nBufferSize);
+    // Starts the monitor thread; false when one is already running or none could be made.
+    bool StartMonitoring();
+    // Copies the bytes for the monitor thread, behind any not yet taken, and returns at once.
+    // False (nothing touched) when no port is open or they do not fit the buffer.
+    bool WriteToPort(const unsigned char* pBytes, uint32_t nCount);
+    // Ends the monitor thread, even one waiting for the owner, and closes the port. Nothing
+    // reaches the owner once it has returned.
+    void ClosePort();
+    // Reports the failed call whose errno is current: "WARNING:  <text> Failed with the
+    // following error: \n<system text>\nPort: <n>\n" under "Application Error". On the monitor
+    // thread it is shown on the owner's thread while the monitor waits.
+    void ProcessErrorMessage(const char* szErrorText);
+    // Where error boxes go; null (the default) prints them to stderr.
+    void SetErrorReporter(CErrorReporter* pReporter);
+
+    // Tunes how long the monitor thread spins for a delivery before it sleeps (default 50).
+    static void SetDeliverySpinMicros(unsigned nMicros);
+
+    // State, for hosts and tests.
+    bool ThreadAlive() const { return m_bThreadAlive.load(); }
+    int ThreadExitCode() const { return m_nExitCode.load(); }
+    bool PortOpen() const;
+    int PortNr() const { return m_nPortNr; }
+    uint32_t WriteSize() const;
+    uint32_t WriteBufferSize() const { return m_nWriteBufferSize; }
+    bool HasWriteBuffer() const;
+    uint32_t CommEvents() const { return m_dwCommEvents; }
+    const DCB& LineSettings() const { return m_dcb; }
+
+private:
+    // The port-event signal is the port descriptor itself: it turns readable when bytes arrive.
+    struct OVERLAPPED {
+        uint32_t Offset = 0;
+        uint32_t OffsetHigh = 0;
+        int hEvent = -1;
+    };
+
+    static void CommThread(CSerialPort* port);
+    static void ReceiveChar(CSerialPort* port);
+    static void WriteChar(CSerialPort* port);
+
+    void StopMonitorThread();
+    // Runs fn on the owner's thread and waits for it; false when the port is being stopped.
+    bool RunOnOwner(std::function<void()> fn);
+    bool Notify(unsigned nMessage, uintptr_t wParam);
+    void ShowBox(const std::string& strText);
+
+    uint32_t m_nWriteSize; // guarded by m_mxWriteBuffer
+    std::thread m_Thread;
+    std::mutex m_csCommunicationSync;
+    std::atomic<bool> m_bThreadAlive;
+    std::unique_ptr<CCommEvent> m_hShutdownEvent;
+    std::unique_ptr<CCommPort> m_hComm;
+    std::unique_ptr<CCommEvent> m_hWriteEvent;
+    int m_hEventArray[3];
+    OVERLAPPED m_ov;
+    COMMTIMEOUTS m_CommTimeouts;
+    DCB m_dcb;
+    CSerialPortOwner* m_pOwner;
+    int m_nPortNr;
+    std::unique_ptr<unsigned char[]> m_szWriteBuffer; // guarded by m_mxWriteBuffer
+    uint32_t m_dwCommEvents;
+    uint32_t m_nWriteBufferSize;
+
+    // WriteToPort must not wait behind a write or a box holding the port lock.
+    mutable std::mutex m_mxWriteBuffer;
+    std::unique_ptr<unsigned char[]> m_szSendBuffer; // monitor thread's copy of what it sends
+    bool m_bAcceptWrites;
+
+    std::atomic<CErrorReporter*> m_pReporter;
+    std::atomic<int> m_nExitCode;
+    // A gone device is reported once; the thread then stops watching it.
+    bool m_bDeviceGone;
+
+    std::mutex m_mxDelivery;
+    bool m_bStopRequested;
+    std::shared_ptr<CPortDelivery> m_pDelivery;
 };

@@ -1,0 +1,358 @@
+#include "../commport.h"
+
+#include "../deadline.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+struct CCommPort::Saved {
+    termios tio;
+};
+
+namespace {
+
+struct SpeedName {
+    uint32_t nBaud;
+    speed_t nSpeed;
+};
+
+const SpeedName g_aSpeeds[] = { { 50, B50 }, { 75, B75 }, { 110, B110 }, { 134, B134 },
+    { 150, B150 }, { 200, B200 }, { 300, B300 }, { 600, B600 }, { 1200, B1200 }, { 1800, B1800 },
+    { 2400, B2400 }, { 4800, B4800 }, { 9600, B9600 }, { 19200, B19200 }, { 38400, B38400 },
+    { 57600, B57600 }, { 115200, B115200 }, { 230400, B230400 }, { 460800, B460800 },
+    { 500000, B500000 }, { 576000, B576000 }, { 921600, B921600 }, { 1000000, B1000000 },
+    { 1152000, B1152000 }, { 1500000, B1500000 }, { 2000000, B2000000 }, { 2500000, B2500000 },
+    { 3000000, B3000000 }, { 3500000, B3500000 }, { 4000000, B4000000 } };
+
+bool SpeedFor(uint32_t nBaud, speed_t& nSpeed)
+{
+    for (const SpeedName& s : g_aSpeeds) {
+        if (s.nBaud == nBaud) {
+            nSpeed = s.nSpeed;
+            return true;
+        }
+    }
+    return false;
+}
+
+uint32_t BaudFor(speed_t nSpeed)
+{
+    for (const SpeedName& s : g_aSpeeds) {
+        if (s.nSpeed == nSpeed)
+            return s.nBaud;
+    }
+    return 0;
+}
+
+int PollOne(int hFile, short nEvents, int nTimeoutMs, short& nRevents)
+{
+    pollfd pfd = { hFile, nEvents, 0 };
+    int nReady;
+    do {
+        nReady = ::poll(&pfd, 1, nTimeoutMs);
+    } while (nReady < 0 && errno == EINTR);
+    nRevents = nReady > 0 ? pfd.revents : 0;
+    return nReady;
+}
+
+void CloseKeepingErrno(int hFile)
+{
+    const int nError = errno;
+    ::close(hFile);
+    errno = nError;
+}
+
+// strerror_r comes in a GNU and an XSI flavour; accept either.
+[[maybe_unused]] const char* ErrorTextOf(int nResult, const char* szBuffer)
+{
+    return nResult == 0 ? szBuffer : nullptr;
+}
+[[maybe_unused]] const char* ErrorTextOf(const char* szResult, const char*)
+{
+    return szResult;
+}
+
+} // namespace
+
+CCommPort::CCommPort(int hFile)
+    : m_hFile(hFile)
+{ }
+
+std::unique_ptr<CCommPort> CCommPort::Open(const std::string& strPath)
+{
+    int hFile;
+    do {
+        hFile = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (hFile < 0 && errno == EINTR);
+    if (hFile < 0)
+        return nullptr;
+    if (!::isatty(hFile)) {
+        ::close(hFile);
+        errno = ENOTTY;
+        return nullptr;
+    }
+    // The lock keeps out a second opener even where TIOCEXCL does not (root).
+    int nResult;
+    do {
+        nResult = ::flock(hFile, LOCK_EX | LOCK_NB);
+    } while (nResult < 0 && errno == EINTR);
+    if (nResult < 0) {
+        if (errno == EWOULDBLOCK)
+            errno = EBUSY;
+        CloseKeepingErrno(hFile);
+        return nullptr;
+    }
+    if (::ioctl(hFile, TIOCEXCL) < 0) {
+        CloseKeepingErrno(hFile);
+        return nullptr;
+    }
+    std::unique_ptr<CCommPort> pPort(new CCommPort(hFile));
+    termios tio;
+    if (::tcgetattr(hFile, &tio) == 0)
+        pPort->m_pSaved.reset(new Saved { tio });
+    return pPort;
+}
+
+CCommPort::~CCommPort()
+{
+    // Failures are expected here once the device has gone; there is nobody left to tell.
+    if (m_pSaved)
+        ::tcsetattr(m_hFile, TCSANOW, &m_pSaved->tio);
+    // Exclusive mode outlives our descriptor while another one is open on the tty.
+    ::ioctl(m_hFile, TIOCNXCL);
+    ::close(m_hFile);
+}
+
+bool CCommPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
+{
+    if (::fcntl(m_hFile, F_GETFD) < 0)
+        return false;
+    m_timeouts = timeouts;
+    return true;
+}
+
+bool CCommPort::SetCommMask(uint32_t dwMask)
+{
+    if (::fcntl(m_hFile, F_GETFD) < 0)
+        return false;
+    m_dwMask = dwMask;
+    return true;
+}
+
+bool CCommPort::GetCommMask(uint32_t& dwMask) const
+{
+    dwMask = m_dwMask;
+    return true;
+}
+
+bool CCommPort::GetCommState(DCB& dcb) const
+{
+    termios tio;
+    if (::tcgetattr(m_hFile, &tio) < 0)
+        return false;
+    dcb.BaudRate = BaudFor(::cfgetospeed(&tio));
+    switch (tio.c_cflag & CSIZE) {
+    case CS5:
+        dcb.ByteSize = 5;
+        break;
+    case CS6:
+        dcb.ByteSize = 6;
+        break;
+    case CS7:
+        dcb.ByteSize = 7;
+        break;
+    default:
+        dcb.ByteSize = 8;
+        break;
+    }
+    if (!(tio.c_cflag & PARENB))
+        dcb.Parity = NOPARITY;
+    else if (tio.c_cflag & CMSPAR)
+        dcb.Parity = (tio.c_cflag & PARODD) ? MARKPARITY : SPACEPARITY;
+    else
+        dcb.Parity = (tio.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
+    dcb.StopBits
+        = (tio.c_cflag & CSTOPB) ? (dcb.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS) : ONESTOPBIT;
+    int nLines = 0;
+    dcb.fRtsControl = (::ioctl(m_hFile, TIOCMGET, &nLines) == 0 && (nLines & TIOCM_RTS))
+        ? RTS_CONTROL_ENABLE
+        : RTS_CONTROL_DISABLE;
+    return true;
+}
+
+bool CCommPort::SetCommState(const DCB& dcb)
+{
+    speed_t nSpeed = B0;
+    // A pty takes any rate, a UART driver only some: hold every port to the named rates.
+    if (!SpeedFor(dcb.BaudRate, nSpeed) || dcb.ByteSize < 5 || dcb.ByteSize > 8
+        || dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS
+        || (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize != 5)) {
+        errno = EINVAL;
+        return false;
+    }
+    termios tio;
+    if (::tcgetattr(m_hFile, &tio) < 0)
+        return false;
+    ::cfmakeraw(&tio);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CLOCAL | CREAD;
+    static const tcflag_t aSizes[] = { CS5, CS6, CS7, CS8 };
+    tio.c_cflag |= aSizes[dcb.ByteSize - 5];
+    switch (dcb.Parity) {
+    case ODDPARITY:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case EVENPARITY:
+        tio.c_cflag |= PARENB;
+        break;
+    case MARKPARITY:
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case SPACEPARITY:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    }
+    if (dcb.StopBits != ONESTOPBIT)
+        tio.c_cflag |= CSTOPB;
+    // VMIN 1 makes an empty non-blocking read say EAGAIN rather than end of file.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, nSpeed) < 0 || ::cfsetospeed(&tio, nSpeed) < 0)
+        return false;
+    int nResult;
+    do {
+        nResult = ::tcsetattr(m_hFile, TCSANOW, &tio);
+    } while (nResult < 0 && errno == EINTR);
+    if (nResult < 0)
+        return false;
+    // tcsetattr succeeds when any part took; the rate is the part a driver may refuse.
+    termios tioNow;
+    if (::tcgetattr(m_hFile, &tioNow) < 0)
+        return false;
+    if (::cfgetospeed(&tioNow) != nSpeed) {
+        errno = EINVAL;
+        return false;
+    }
+    m_nBaud = dcb.BaudRate;
+    if (dcb.fRtsControl == RTS_CONTROL_ENABLE) {
+        // Pseudo-terminals have no modem lines; that is no failure of the settings.
+        int nRts = TIOCM_RTS;
+        ::ioctl(m_hFile, TIOCMBIS, &nRts);
+    }
+    return true;
+}
+
+void CCommPort::Purge(uint32_t dwFlags)
+{
+    const bool bRx = dwFlags & (PURGE_RXABORT | PURGE_RXCLEAR);
+    const bool bTx = dwFlags & (PURGE_TXABORT | PURGE_TXCLEAR);
+    if (bRx && bTx)
+        ::tcflush(m_hFile, TCIOFLUSH);
+    else if (bRx)
+        ::tcflush(m_hFile, TCIFLUSH);
+    else if (bTx)
+        ::tcflush(m_hFile, TCOFLUSH);
+}
+
+CCommPort::Arm CCommPort::WaitCommEvent()
+{
+    short nRevents = 0;
+    if (PollOne(m_hFile, POLLIN, 0, nRevents) < 0)
+        return Arm::Failed;
+    if (nRevents & POLLNVAL) {
+        errno = EBADF;
+        return Arm::Failed;
+    }
+    return (nRevents & POLLIN) ? Arm::Ready : Arm::Pending;
+}
+
+uint32_t CCommPort::QueuedBytes() const
+{
+    int nQueued = 0;
+    if (::ioctl(m_hFile, FIONREAD, &nQueued) == 0 && nQueued > 0)
+        return static_cast<uint32_t>(nQueued);
+    short nRevents = 0;
+    if (PollOne(m_hFile, POLLIN, 0, nRevents) > 0 && (nRevents & (POLLIN | POLLHUP | POLLERR)))
+        return 1;
+    return 0;
+}
+
+CCommPort::Io CCommPort::ReadByte(unsigned char& byte)
+{
+    ssize_t nRead;
+    do {
+        nRead = ::read(m_hFile, &byte, 1);
+    } while (nRead < 0 && errno == EINTR);
+    if (nRead == 1)
+        return Io::Done;
+    if (nRead < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return Io::Empty;
+    if (nRead == 0)
+        errno = EIO; // end of file: the other end has gone
+    return Io::Failed;
+}
+
+CCommPort::Write CCommPort::WriteBytes(const unsigned char* pBytes, uint32_t nCount, int nAbortFd)
+{
+    const CDeadline deadline(WriteTimeoutMs(m_timeouts, nCount));
+    uint32_t nDone = 0;
+    bool bStarted = false;
+    pollfd aPfd[2] = { { m_hFile, POLLOUT, 0 }, { nAbortFd, POLLIN, 0 } };
+    while (nDone < nCount) {
+        const ssize_t nWritten = ::write(m_hFile, pBytes + nDone, nCount - nDone);
+        if (nWritten > 0) {
+            nDone += static_cast<uint32_t>(nWritten);
+            bStarted = true;
+            continue;
+        }
+        if (nWritten < 0 && errno == EINTR)
+            continue;
+        if (nWritten < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return bStarted ? Write::FailedLater : Write::FailedAtOnce;
+        bStarted = true;
+        aPfd[0].revents = aPfd[1].revents = 0;
+        const int nReady = ::poll(aPfd, 2, deadline.PollTimeoutMs());
+        if (nReady < 0 && errno != EINTR)
+            return Write::FailedLater;
+        if (aPfd[1].revents & POLLIN)
+            return Write::Aborted;
+        if (nReady == 0 && deadline.Expired()) {
+            errno = ETIMEDOUT;
+            return Write::FailedLater;
+        }
+    }
+    // Wait for the bytes to leave where the driver can tell (a pty always says 0 queued).
+    for (;;) {
+        int nQueued = 0;
+        if (::ioctl(m_hFile, TIOCOUTQ, &nQueued) < 0 || nQueued <= 0)
+            return Write::Done;
+        if (deadline.Expired()) {
+            errno = ETIMEDOUT;
+            return Write::FailedLater;
+        }
+        // Roughly the time the rest takes on the line (10 bits a byte), at least 1 ms.
+        const uint64_t nEstimateMs = m_nBaud ? uint64_t(nQueued) * 10000 / m_nBaud + 1 : 1;
+        const int nWaitMs = static_cast<int>(
+            std::min<uint64_t>(nEstimateMs, static_cast<uint64_t>(deadline.PollTimeoutMs())));
+        aPfd[1].revents = 0;
+        if (::poll(&aPfd[1], 1, nWaitMs) > 0 && (aPfd[1].revents & POLLIN))
+            return Write::Aborted;
+    }
+}
+
+std::string SystemErrorText(int nError)
+{
+    char szBuffer[256] = {};
+    const char* szText = ErrorTextOf(::strerror_r(nError, szBuffer, sizeof szBuffer), szBuffer);
+    if (!szText || !*szText)
+        return "Unknown error " + std::to_string(nError);
+    return szText;
+}

@@ -1,0 +1,63 @@
+#include "../portnames.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string HomeDir()
+{
+    if (const char* szHome = std::getenv("HOME"); szHome && *szHome)
+        return szHome;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return "/";
+}
+
+bool EntryExists(const std::string& strPath)
+{
+    struct stat st;
+    // lstat: a dangling link is still the operator's choice, and its open error says why.
+    return ::lstat(strPath.c_str(), &st) == 0;
+}
+
+// n of "COM<n>", 0 when the name is not of that form.
+unsigned ComNumber(const std::string& strName)
+{
+    if (strName.size() < 4 || strName.size() > 9 || strName.compare(0, 3, "COM") != 0)
+        return 0;
+    unsigned n = 0;
+    for (size_t i = 3; i < strName.size(); ++i) {
+        const char c = strName[i];
+        if (c < '0' || c > '9')
+            return 0;
+        n = n * 10 + static_cast<unsigned>(c - '0');
+    }
+    return n;
+}
+
+} // namespace
+
+std::string BremPortsDir()
+{
+    if (const char* szDir = std::getenv("BREM_PORTS_DIR"); szDir && *szDir)
+        return szDir;
+    return HomeDir() + "/.config/brem/ports";
+}
+
+std::string ResolvePortName(const std::string& strName)
+{
+    if (strName.empty() || strName.find('/') != std::string::npos)
+        return strName;
+    const std::string strEntry = BremPortsDir() + "/" + strName;
+    if (EntryExists(strEntry))
+        return strEntry;
+    const unsigned n = ComNumber(strName);
+    if (n > 0)
+        return "/dev/ttyS" + std::to_string(n - 1);
+    if (ComNumber(strName + "1") == 1) // "COM" alone or "COM0": no such port
+        return strEntry;
+    return "/dev/" + strName;
+}
