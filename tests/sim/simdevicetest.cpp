@@ -1,0 +1,229 @@
+// CSimDevice fed as a host would feed it; every case runs whole and one byte at a time.
+#include "simdevice.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::string;
+
+Bytes Frame(const Bytes& data, bool bFirst = false)
+{
+    Bytes str = bFirst ? "\x06" : "";
+    str += '\x02';
+    str += char(data.size() >> 8);
+    str += char(data.size() & 0xFF);
+    str += data;
+    char cXor = 0;
+    for (char c : data)
+        cXor ^= c;
+    str += cXor;
+    str += data.size() == 4096 ? '\x17' : '\x03';
+    return str;
+}
+
+Bytes Data(size_t nCount, int nSeed)
+{
+    Bytes str(nCount, '\0');
+    for (size_t i = 0; i < nCount; ++i)
+        str[i] = char((i * 31 + size_t(nSeed) * 7 + i / 251) & 0xFF);
+    return str;
+}
+
+const Bytes g_strIdent = Bytes("DEVICE") + Bytes(42, '\0');
+const Bytes g_strPollAnswer = "P" + g_strIdent;
+const Bytes g_strAck = "\x05";
+const Bytes g_strNak = "\x15";
+
+struct Result {
+    Bytes m_strOut;
+    Bytes m_strImage;
+    long m_nAccepted = 0;
+    long m_nRefused = 0;
+    int m_nDownloads = 0;
+    CSimDevice::Outcome m_eOutcome = CSimDevice::Outcome::None;
+    bool m_bSilent = false;
+    bool m_bHangup = false;
+};
+
+CSimDevice::Options MakeOptions()
+{
+    CSimDevice::Options options;
+    std::copy(g_strIdent.begin(), g_strIdent.end(), options.m_szIdent.begin());
+    return options;
+}
+
+Result Play(const CSimDevice::Options& options, const Bytes& strIn, bool bQuietAtEnd, size_t nChunk)
+{
+    CSimDevice device(options);
+    Result r;
+    device.SetImageSink([&r](uint64_t nOffset, const uint8_t* p, size_t nCount) {
+        if (nCount == 0)
+            r.m_strImage.clear();
+        ASSERT_EQ(nOffset, r.m_strImage.size());
+        r.m_strImage.append(reinterpret_cast<const char*>(p), nCount);
+    });
+    std::vector<uint8_t> out;
+    const auto* p = reinterpret_cast<const uint8_t*>(strIn.data());
+    for (size_t i = 0; i < strIn.size(); i += nChunk)
+        device.Feed(p + i, std::min(nChunk, strIn.size() - i), out);
+    if (bQuietAtEnd)
+        device.OnQuiet();
+    r.m_strOut.assign(out.begin(), out.end());
+    r.m_nAccepted = device.FramesAccepted();
+    r.m_nRefused = device.FramesRefused();
+    r.m_nDownloads = device.Downloads();
+    r.m_eOutcome = device.LastOutcome();
+    r.m_bSilent = device.IsSilent();
+    r.m_bHangup = device.WantsHangup();
+    EXPECT_EQ(device.ImageBytes(), r.m_strImage.size());
+    return r;
+}
+
+struct Case {
+    const char* m_pszName;
+    Bytes m_strIn;
+    Bytes m_strOut;
+    Bytes m_strImage;
+    long m_nAccepted;
+    long m_nRefused;
+    CSimDevice::Outcome m_eOutcome;
+    bool m_bQuietAtEnd = false;
+    void (*m_pfnTune)(CSimDevice::Options&) = nullptr;
+};
+
+using O = CSimDevice::Outcome;
+const Bytes g_full1 = Data(4096, 1);
+const Bytes g_full2 = Data(4096, 2);
+
+Bytes WithByte(Bytes str, size_t nPos, char c)
+{
+    str[nPos] = c;
+    return str;
+}
+
+const Case g_aCases[] = {
+    { "OneByte", "P" + Frame("a", true), g_strPollAnswer + g_strAck, "a", 1, 0, O::Ok },
+    { "Abc",
+        "P"
+            + Bytes("\x06\x02\x00\x03"
+                    "abc"
+                    "\x60\x03",
+                9),
+        g_strPollAnswer + g_strAck, "abc", 1, 0, O::Ok },
+    { "ShortFrameOf4095", "P" + Frame(Data(4095, 3), true), g_strPollAnswer + g_strAck,
+        Data(4095, 3), 1, 0, O::Ok },
+    { "FullFrameRunsUntilQuiet", "P" + Frame(g_full1, true), g_strPollAnswer + g_strAck, g_full1, 1,
+        0, O::Running },
+    { "FullFrameEndedByQuiet", "P" + Frame(g_full1, true), g_strPollAnswer + g_strAck, g_full1, 1,
+        0, O::Ok, true },
+    { "FullFrameEndedByNextPoll", "P" + Frame(g_full1, true) + "P",
+        g_strPollAnswer + g_strAck + g_strPollAnswer, g_full1, 1, 0, O::Ok },
+    { "FullThenShort", "P" + Frame(g_full1, true) + Frame("z"),
+        g_strPollAnswer + g_strAck + g_strAck, g_full1 + "z", 2, 0, O::Ok },
+    { "DataLooksLikeControlBytes", "P" + Frame(Bytes("\x02\x03\x17\x06P\x05\x15", 7), true),
+        g_strPollAnswer + g_strAck, Bytes("\x02\x03\x17\x06P\x05\x15", 7), 1, 0, O::Ok },
+    { "BadStartByte", "P" + WithByte(Frame("abc", true), 1, '\x01'), g_strPollAnswer + g_strNak, "",
+        0, 1, O::Bad },
+    { "LengthZero", "P" + Bytes("\x06\x02\x00\x00\x00\x03", 6), g_strPollAnswer + g_strNak, "", 0,
+        1, O::Bad },
+    { "Length4097", "P" + Bytes("\x06\x02\x10\x01", 4) + Bytes(4099, 'a'),
+        g_strPollAnswer + g_strNak, "", 0, 1, O::Bad },
+    { "BadChecksum", "P" + WithByte(Frame("abc", true), 7, '\x61'), g_strPollAnswer + g_strNak, "",
+        0, 1, O::Bad },
+    { "ShortFrameEndingAsFull", "P" + WithByte(Frame("abc", true), 8, '\x17'),
+        g_strPollAnswer + g_strNak, "", 0, 1, O::Bad },
+    { "FullFrameEndingAsShort", "P" + WithByte(Frame(g_full1, true), 4101, '\x03'),
+        g_strPollAnswer + g_strNak, "", 0, 1, O::Bad },
+    { "BadSecondFrameKeepsFirst", "P" + Frame(g_full1, true) + WithByte(Frame("xy"), 5, 'q'),
+        g_strPollAnswer + g_strAck + g_strNak, g_full1, 1, 1, O::Bad },
+    { "MissingHandshakeByte", "P" + Frame("abc"), g_strPollAnswer + g_strNak, "", 0, 1, O::Bad },
+    { "FramesWithoutPollAreIgnored", Frame("abc", true), "", "", 0, 0, O::None },
+    { "RepeatedPollIsAnsweredAgain", "PP" + Frame("abc", true),
+        g_strPollAnswer + g_strPollAnswer + g_strAck, "abc", 1, 0, O::Ok },
+    { "SecondDownloadReplacesImage", "P" + Frame("abc", true) + "P" + Frame("de", true),
+        g_strPollAnswer + g_strAck + g_strPollAnswer + g_strAck, "de", 2, 0, O::Ok },
+    { "RefuseSecondFrame", "P" + Frame(g_full1, true) + Frame(g_full2) + "P" + Frame("ok", true),
+        g_strPollAnswer + g_strAck + g_strNak + g_strPollAnswer + g_strAck, "ok", 2, 1, O::Ok,
+        false, [](CSimDevice::Options& o) { o.m_nRefuseFrame = 2; } },
+    { "RefuseFirstFrame", "P" + Frame("abc", true), g_strPollAnswer + g_strNak, "", 0, 1,
+        O::Refused, false, [](CSimDevice::Options& o) { o.m_nRefuseFrame = 1; } },
+    { "StopAfterOneFrame", "P" + Frame(g_full1, true) + Frame(g_full2) + "P",
+        g_strPollAnswer + g_strAck, g_full1, 1, 0, O::Incomplete, true,
+        [](CSimDevice::Options& o) { o.m_nStopAfter = 1; } },
+    { "StopAfterHandshake", "P" + Frame("abc", true) + "P", g_strPollAnswer, "", 0, 0,
+        O::Incomplete, false, [](CSimDevice::Options& o) { o.m_nStopAfter = 0; } },
+    { "NoiseOnlyBeforeFirstPollAnswer", "PP",
+        Bytes("\x0b\x54\x9d", 3) + g_strPollAnswer + g_strPollAnswer, "", 0, 0, O::None, false,
+        [](CSimDevice::Options& o) { o.m_nNoise = 3; } },
+    { "EchoOutsideDownloadOnly", "hi\r" + Bytes("P") + Frame("abc", true) + "ok",
+        "hi\r" + g_strPollAnswer + g_strAck + "ok", "abc", 1, 0, O::Ok, false,
+        [](CSimDevice::Options& o) { o.m_bEcho = true; } },
+    { "MuteAnswersNothing", "P" + Frame("abc", true), "", "abc", 1, 0, O::Ok, false,
+        [](CSimDevice::Options& o) { o.m_bMute = true; } },
+    { "QuietInsideFrameAbandonsIt", "P" + Frame(g_full1, true) + Frame("abc").substr(0, 4) + "P",
+        g_strPollAnswer + g_strAck, g_full1, 1, 0, O::Incomplete, true },
+};
+
+class SimDeviceCase : public testing::TestWithParam<Case> { };
+
+TEST_P(SimDeviceCase, AnswersAndImage)
+{
+    const Case& c = GetParam();
+    CSimDevice::Options options = MakeOptions();
+    if (c.m_pfnTune)
+        c.m_pfnTune(options);
+    const Result whole = Play(options, c.m_strIn, c.m_bQuietAtEnd, c.m_strIn.size() + 1);
+    EXPECT_EQ(whole.m_strOut, c.m_strOut);
+    EXPECT_TRUE(whole.m_strImage == c.m_strImage) << "image of " << whole.m_strImage.size();
+    EXPECT_EQ(whole.m_nAccepted, c.m_nAccepted);
+    EXPECT_EQ(whole.m_nRefused, c.m_nRefused);
+    EXPECT_EQ(int(whole.m_eOutcome), int(c.m_eOutcome));
+
+    for (size_t nChunk : { size_t(1), size_t(7) }) {
+        const Result split = Play(options, c.m_strIn, c.m_bQuietAtEnd, nChunk);
+        EXPECT_EQ(split.m_strOut, whole.m_strOut) << "chunks of " << nChunk;
+        EXPECT_TRUE(split.m_strImage == whole.m_strImage) << "chunks of " << nChunk;
+        EXPECT_EQ(int(split.m_eOutcome), int(whole.m_eOutcome));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Exchanges, SimDeviceCase, testing::ValuesIn(g_aCases),
+    [](const testing::TestParamInfo<Case>& row) { return row.param.m_pszName; });
+
+TEST(SimDevice, HangupAfterFramesFallsSilent)
+{
+    CSimDevice::Options options = MakeOptions();
+    options.m_nHangupAfter = 2;
+    const Result r
+        = Play(options, "P" + Frame(g_full1, true) + Frame(g_full2) + Frame("x"), false, 100000);
+    EXPECT_EQ(r.m_strOut, g_strPollAnswer + g_strAck + g_strAck);
+    EXPECT_TRUE(r.m_bHangup);
+    EXPECT_TRUE(r.m_bSilent);
+    EXPECT_EQ(int(r.m_eOutcome), int(O::Incomplete));
+}
+
+TEST(SimDevice, ImageCrcIsIeee)
+{
+    CSimDevice device(MakeOptions());
+    std::vector<uint8_t> out;
+    const Bytes strIn = "P" + Frame("123456789", true);
+    device.Feed(reinterpret_cast<const uint8_t*>(strIn.data()), strIn.size(), out);
+    EXPECT_EQ(device.ImageCrc(), 0xCBF43926u);
+    EXPECT_EQ(device.WireBytes(), 1u + 9 + 5);
+}
+
+TEST(SimDevice, FinishCountsPausedFullImageAsComplete)
+{
+    CSimDevice device(MakeOptions());
+    std::vector<uint8_t> out;
+    const Bytes strIn = "P" + Frame(g_full1, true);
+    device.Feed(reinterpret_cast<const uint8_t*>(strIn.data()), strIn.size(), out);
+    device.Finish();
+    EXPECT_EQ(int(device.LastOutcome()), int(O::Ok));
+}
+
+} // namespace
