@@ -1,5 +1,6 @@
 #include "downloadengine.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -122,7 +123,9 @@ long CDownloadEngine::OnComm(uintptr_t wParam, intptr_t /*lParam*/)
             break;
         }
         if (cByte == g_cAccepted) {
-            ++g_nCounter;
+            // An empty image never completes, so a device could count this past INT_MAX.
+            if (g_nCounter < INT_MAX)
+                ++g_nCounter;
             snprintf(g_szText, sizeof g_szText, "Frame %d  OK", g_nCounter);
             m_host.SetProgressPos(static_cast<uint32_t>(g_nCounter));
             m_host.AppendLine(TextOf(g_szText, sizeof g_szText));

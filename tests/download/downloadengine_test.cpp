@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -343,6 +344,16 @@ TEST_F(DownloadEngineTest, LeftoverCountRestartsIdentAtZero)
         EXPECT_EQ(m_host.m_vLines.end()[-2], "Handshake OK");
         EXPECT_EQ(m_host.m_vTx.back().size(), 9u);
     }
+}
+
+TEST_F(DownloadEngineTest, AcknowledgementCountStopsAtIntMax)
+{
+    Down(m_dir.Write("empty.bin", {}));
+    Handshake(Ident("ID"));
+    g_nCounter = INT_MAX - 1;
+    Feed({ 0x05, 0x05 });
+    EXPECT_EQ(g_nCounter, INT_MAX);
+    EXPECT_EQ(m_host.m_vLines.back(), "Frame 2147483647  OK");
 }
 
 TEST_F(DownloadEngineTest, SendNextFrameOnClosedImageDoesNothing)
