@@ -23,24 +23,6 @@ TEST(ImageFileTest, HeldExclusivelyUntilClosed)
     EXPECT_TRUE(third.Open(strPath));
 }
 
-TEST(ImageFileTest, ReadsFrontToBackThenZero)
-{
-    CTempDir dir;
-    CImageFile file;
-    ASSERT_TRUE(file.Open(dir.Write("fw.bin", { 1, 2, 3, 4, 5 })));
-    EXPECT_EQ(file.GetLength(), 5u);
-    unsigned char buf[8] = {};
-    EXPECT_EQ(file.Read(buf, 3), 3u);
-    EXPECT_EQ(file.Read(buf, 8), 2u);
-    EXPECT_EQ(buf[1], 5);
-    EXPECT_EQ(file.Read(buf, 8), 0u);
-    file.SeekToBegin();
-    EXPECT_EQ(file.Read(buf, 8), 5u);
-    file.Close();
-    EXPECT_EQ(file.Read(buf, 8), 0u);
-    EXPECT_EQ(file.GetLength(), 0u);
-}
-
 TEST(ImageFileTest, RefusesWhatIsNotARegularFile)
 {
     CTempDir dir;
