@@ -1,0 +1,78 @@
+#pragma once
+
+#include "bremviewhost.h"
+#include "download/downloadengine.h"
+#include "download/downloadhost.h"
+#include "serial/serialport.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+class CBremView;
+class CControlBar;
+class CStatusBar;
+
+// Set and cleared by OnOpenClose alone, together with m_bPortOpen; chooses Open or Close.
+extern int g_bPortOpened;
+
+// The one top-level window: the hub between the operator's controls, the serial port, the
+// download engine and the log view. Received bytes reach OnComm on this thread, one at a time.
+class CMainFrame : public QMainWindow,
+                   public CDownloadHost,
+                   public CSerialPortOwner,
+                   public CErrorReporter,
+                   public CBremViewHost {
+    Q_OBJECT
+public:
+    explicit CMainFrame(QWidget* pParent = nullptr);
+    ~CMainFrame() override;
+
+    void OnLoad() { m_engine.OnLoad(); }
+    void OnDown() { m_engine.OnDown(); }
+    void OnOpenClose();
+    void OnClear();
+    void OnTimer(uintptr_t nIDEvent) { m_engine.OnTimer(nIDEvent); }
+    long OnComm(uintptr_t wParam, intptr_t lParam) { return m_engine.OnComm(wParam, lParam); }
+
+    CBremView* GetActiveView() const { return m_pView; }
+
+    // CDownloadHost, and CBremViewHost for the two calls they share.
+    void WriteToPort(const unsigned char* pBytes, uint32_t nCount) override;
+    void AppendLine(const std::string& strText) override;
+    void AppendRaw(const unsigned char* pBytes, uint32_t nCount) override;
+    void SetProgressRange(uint32_t nLower, uint32_t nUpper) override;
+    void SetProgressPos(uint32_t nPos) override;
+    uintptr_t SetTimer(uintptr_t nIDEvent, unsigned nElapseMs) override;
+    void KillTimer(uintptr_t nIDEvent) override;
+    void MessageBox(const std::string& strText) override;
+    bool RunOpenFileDialog(const std::string& strFilter, std::string& strPath) override;
+    void SetFilePathText(const std::string& strPath) override;
+    int PortOpenFlag() const override { return m_bPortOpen; }
+
+    // CSerialPortOwner
+    void PostToOwner(std::function<void()> fn) override;
+    void OnPortNotification(unsigned nMessage, uintptr_t wParam, intptr_t lParam) override;
+
+    // CErrorReporter
+    void ShowError(const std::string& strCaption, const std::string& strText) override;
+
+    // CBremViewHost
+    void ViewMessageBox(const QString& strText) override;
+
+    CDownloadEngine m_engine;
+    CSerialPort m_Port;
+    int m_bPortOpen = 0;
+    CStatusBar* m_pStatusBar = nullptr;
+    CControlBar* m_pDlgBar = nullptr;
+    CBremView* m_pView = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;
+
+private:
+    int OnCreate();
+    void ClosePort();
+
+    QTimer m_timer;
+    uintptr_t m_nTimerEvent = 0;
+};

@@ -1,0 +1,6 @@
+#include "keylocks.h"
+
+CKeyLocks ReadKeyLocks()
+{
+    return CKeyLocks();
+}
