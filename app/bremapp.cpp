@@ -1,0 +1,136 @@
+#include "bremapp.h"
+
+#include "aboutdlg.h"
+#include "bremview.h"
+#include "mainframe.h"
+#include "prompts.h"
+#include "statusbar.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenuBar>
+
+#include <cstdio>
+
+const char* const CBremApp::CAPTION = "Quarnel DTU Firmware Upgrade Tool V1.1";
+
+CBremApp::CBremApp()
+    : m_recent(4)
+{ }
+
+CBremApp::~CBremApp()
+{
+    // The document refers to the view, which the window owns.
+    m_pDoc.reset();
+    m_pMainFrame.reset();
+}
+
+bool CBremApp::InitInstance(const QStringList& args)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
+    QCoreApplication::setApplicationName(QStringLiteral("Brem"));
+    m_recent.Load();
+
+    m_pMainFrame = std::make_unique<CMainFrame>();
+    m_pDoc = std::make_unique<CBremDoc>(m_pMainFrame->GetActiveView(), &m_recent);
+    CreateMenus();
+    m_pDoc->OnNewDocument();
+
+    // A plain path opens that file into the log; other arguments are Qt's or ignored.
+    QString strFile;
+    for (qsizetype i = 1; i < args.size() && strFile.isEmpty(); ++i) {
+        if (!args[i].startsWith(QLatin1Char('-')))
+            strFile = args[i];
+    }
+    if (!strFile.isEmpty()) {
+        QString strError;
+        if (!m_pDoc->OnOpenDocument(strFile, strError)) {
+            std::fprintf(stderr, "brem: %s\n", strError.toLocal8Bit().constData());
+            const QString strPlatform = QGuiApplication::platformName();
+            if (strPlatform != QLatin1String("offscreen")
+                && strPlatform != QLatin1String("minimal"))
+                CPrompts::Instance().MessageBox(nullptr, QStringLiteral("Brem"), strError, true);
+            return false;
+        }
+    }
+
+    m_pMainFrame->show();
+    m_pMainFrame->setWindowTitle(QString::fromLatin1(CAPTION));
+    return true;
+}
+
+void CBremApp::OnAppAbout()
+{
+    CAboutDlg dlg(m_pMainFrame.get());
+    dlg.exec();
+}
+
+void CBremApp::CreateMenus()
+{
+    CMainFrame* pFrame = m_pMainFrame.get();
+    CBremView* pView = pFrame->GetActiveView();
+    const auto add = [pFrame](QMenu* pMenu, const QString& strText, const QString& strPrompt) {
+        QAction* pAction = pMenu ? pMenu->addAction(strText) : new QAction(strText, pFrame);
+        pAction->setStatusTip(strPrompt);
+        if (!pMenu)
+            pFrame->addAction(pAction);
+        return pAction;
+    };
+
+    QMenu* pFile = pFrame->menuBar()->addMenu(QStringLiteral("File(&F)"));
+    pFile->addSeparator();
+    QObject::connect(add(pFile, QStringLiteral("Exit(&X)"), QStringLiteral("Exit")),
+        &QAction::triggered, pFrame, &QWidget::close);
+
+    QMenu* pViewMenu = pFrame->menuBar()->addMenu(QStringLiteral("View(&V)"));
+    add(pViewMenu, QStringLiteral("ToolBar(&T)"), QStringLiteral("Display"));
+    QAction* pStatus = add(pViewMenu, QStringLiteral("Status Bar(&S)"), QStringLiteral("Display"));
+    pStatus->setCheckable(true);
+    pStatus->setChecked(true);
+    QObject::connect(pStatus, &QAction::toggled, pFrame->m_pStatusBar, &QWidget::setVisible);
+
+    QMenu* pHelp = pFrame->menuBar()->addMenu(QStringLiteral("Help(&H)"));
+    QObject::connect(
+        add(pHelp, QStringLiteral("About Lomaris(&A)..."), QStringLiteral("Display Version ")),
+        &QAction::triggered, pFrame, [this] { OnAppAbout(); });
+
+    // The accelerator table. Keys that a focused log view takes for itself (Ctrl+C...) do the
+    // same thing there, so either way the operator gets the command.
+    const auto accel = [&](const char* szName, const QList<QKeySequence>& keys) {
+        QAction* pAction = add(nullptr, QLatin1String(szName), QString());
+        pAction->setObjectName(QLatin1String(szName));
+        pAction->setShortcuts(keys);
+        pAction->setShortcutContext(Qt::WindowShortcut);
+        return pAction;
+    };
+    CBremDoc* pDoc = m_pDoc.get();
+    QObject::connect(accel("ID_FILE_NEW", { QKeySequence(Qt::CTRL | Qt::Key_N) }),
+        &QAction::triggered, pFrame, [pDoc] { pDoc->OnNewDocument(); });
+    QObject::connect(accel("ID_FILE_OPEN", { QKeySequence(Qt::CTRL | Qt::Key_O) }),
+        &QAction::triggered, pFrame, [pDoc, pFrame] { pDoc->OnFileOpen(pFrame); });
+    QObject::connect(accel("ID_FILE_SAVE", { QKeySequence(Qt::CTRL | Qt::Key_S) }),
+        &QAction::triggered, pFrame, [pDoc, pFrame] { pDoc->OnFileSave(pFrame); });
+    // The edit commands act on the log as it stands, pending appends included.
+    const auto edit = [&](const char* szName, const QList<QKeySequence>& keys,
+                          void (QPlainTextEdit::*pCommand)()) {
+        QObject::connect(accel(szName, keys), &QAction::triggered, pView, [pView, pCommand] {
+            pView->FlushPending();
+            (pView->*pCommand)();
+        });
+    };
+    edit("ID_EDIT_UNDO",
+        { QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace) },
+        &QPlainTextEdit::undo);
+    edit("ID_EDIT_CUT",
+        { QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete) },
+        &QPlainTextEdit::cut);
+    edit("ID_EDIT_COPY",
+        { QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert) },
+        &QPlainTextEdit::copy);
+    edit("ID_EDIT_PASTE",
+        { QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert) },
+        &QPlainTextEdit::paste);
+    // One pane only: next and previous pane have nothing to go to.
+    accel("ID_NEXT_PANE", { QKeySequence(Qt::Key_F6) });
+    accel("ID_PREV_PANE", { QKeySequence(Qt::SHIFT | Qt::Key_F6) });
+}
