@@ -248,7 +248,7 @@ void CSimRunner::ReadLine(int64_t tNow)
         chunk.m_data.resize(size_t(n));
         chunk.m_tRead = tNow;
         m_nInBytes += size_t(n);
-        m_tLastInput = tNow;
+        m_tLastActivity = tNow;
         m_in.push_back(std::move(chunk));
         if (!m_bFloodArmed && m_nFloodLeft > 0) {
             m_bFloodArmed = true;
@@ -287,6 +287,7 @@ void CSimRunner::FeedDue(int64_t tNow)
                 eTag = eKind;
             m_out.push_back(OutByte { m_answer[i], eTag, tRelease });
         }
+        m_tLastActivity = tNow;
         if (chunk.m_nPos == chunk.m_data.size()) {
             m_nInBytes -= chunk.m_data.size();
             m_in.pop_front();
@@ -296,6 +297,7 @@ void CSimRunner::FeedDue(int64_t tNow)
 
 void CSimRunner::Written(const OutByte& out, int64_t tNow)
 {
+    m_tLastActivity = tNow;
     switch (out.m_eKind) {
     case CSimDevice::Answer::Poll:
         m_tPollAnswer = tNow;
@@ -385,8 +387,8 @@ int64_t CSimRunner::NextWake(int64_t tNow) const
             tDue = std::max(tDue, m_tOutPrev) + m_nByteNs;
         tWake = std::min(tWake, tDue);
     }
-    if (m_device.WaitsForQuiet() && m_in.empty())
-        tWake = std::min(tWake, m_tLastInput + int64_t(m_options.m_nIdleMs) * 1000000);
+    if (m_device.WaitsForQuiet() && m_in.empty() && m_out.empty())
+        tWake = std::min(tWake, m_tLastActivity + int64_t(m_options.m_nIdleMs) * 1000000);
     if (m_bLineDown)
         tWake = std::min(tWake, tNow + 20000000);
     return tWake;
@@ -432,15 +434,15 @@ void CSimRunner::Run()
     sigaction(SIGPIPE, &sa, nullptr);
 
     const int64_t tStart = Now();
-    m_tLastInput = tStart;
+    m_tLastActivity = tStart;
     const int64_t tExit
         = m_options.m_dExitAfter > 0 ? tStart + int64_t(m_options.m_dExitAfter * 1e9) : g_nNever;
     const char* pszExit = "signal";
     for (;;) {
         int64_t tNow = Now();
         FeedDue(tNow);
-        if (m_device.WaitsForQuiet() && m_in.empty()
-            && tNow - m_tLastInput >= int64_t(m_options.m_nIdleMs) * 1000000) {
+        if (m_device.WaitsForQuiet() && m_in.empty() && m_out.empty()
+            && tNow - m_tLastActivity >= int64_t(m_options.m_nIdleMs) * 1000000) {
             m_device.OnQuiet();
             m_bAckPending = false;
         }

@@ -58,7 +58,7 @@ private:
     std::deque<Chunk> m_in;
     size_t m_nInBytes = 0;
     int64_t m_tInPrev = 0; // when the previous byte was taken in (pacing)
-    int64_t m_tLastInput = 0;
+    int64_t m_tLastActivity = 0; // last byte read, taken in or written: quiet counts from here
     std::deque<OutByte> m_out;
     int64_t m_tOutPrev = 0; // when the previous byte finished leaving (pacing)
     bool m_bWantWrite = false; // the line is full: wait until it can take more
