@@ -95,6 +95,11 @@ struct Case {
     void (*m_pfnTune)(CSimDevice::Options&) = nullptr;
 };
 
+void PrintTo(const Case& c, std::ostream* pOut)
+{
+    *pOut << c.m_pszName;
+}
+
 using O = CSimDevice::Outcome;
 const Bytes g_full1 = Data(4096, 1);
 const Bytes g_full2 = Data(4096, 2);
