@@ -202,10 +202,10 @@ bool CSerialPort::WriteToPort(const unsigned char* pBytes, uint32_t nCount)
 void CSerialPort::ClosePort()
 {
     StopMonitorThread();
-    if (m_hShutdownEvent)
-        m_hShutdownEvent->Reset();
-    if (m_hWriteEvent)
-        m_hWriteEvent->Reset();
+    // Released rather than only reset: a closed port holds no descriptors; InitPort makes new.
+    m_hShutdownEvent.reset();
+    m_hWriteEvent.reset();
+    m_hEventArray[0] = m_hEventArray[2] = -1;
     {
         std::lock_guard<std::mutex> lock(m_mxWriteBuffer);
         m_szWriteBuffer.reset();

@@ -1,0 +1,221 @@
+#include "serialfixtures.h"
+
+#include <cstdlib>
+#include <poll.h>
+#include <sys/ioctl.h>
+
+namespace {
+
+constexpr uint32_t g_dwMask = EV_RXCHAR | EV_CTS;
+constexpr int g_nPort = 4;
+
+struct SMonitorTest : testing::Test {
+    SMonitorTest() { port.SetErrorReporter(&reporter); }
+    void Start(uint32_t dwMask = g_dwMask)
+    {
+        ASSERT_TRUE(
+            port.InitPort(&owner, pty.SlavePath(), g_nPort, 115200, 'N', 8, 1, dwMask, 8192));
+        ASSERT_TRUE(port.StartMonitoring());
+        // The thread purges the port as it starts; once our byte is out, that is behind us.
+        ASSERT_TRUE(Write("S"));
+        ASSERT_EQ(pty.Receive(1), std::vector<unsigned char> { 'S' });
+    }
+    bool Write(const std::string& str)
+    {
+        return port.WriteToPort(
+            reinterpret_cast<const unsigned char*>(str.data()), static_cast<uint32_t>(str.size()));
+    }
+    CPty pty;
+    CTestOwner owner;
+    CCaptureReporter reporter;
+    CSerialPort port;
+};
+
+std::vector<unsigned char> Of(const std::string& str)
+{
+    return { str.begin(), str.end() };
+}
+
+class SDeliveryTest : public SMonitorTest,
+                      public testing::WithParamInterface<std::vector<unsigned char>> { };
+
+TEST_P(SDeliveryTest, EachByteInOrderOneAtATime)
+{
+    const std::vector<unsigned char>& bytes = GetParam();
+    std::vector<int> queuedDuring;
+    owner.m_onByte = [&](unsigned char) {
+        int n = 0;
+        ::ioctl(pty.Slave(), FIONREAD, &n);
+        queuedDuring.push_back(n);
+    };
+    Start();
+    pty.Send(bytes);
+    ASSERT_TRUE(owner.WaitBytes(bytes.size()));
+    port.ClosePort();
+    EXPECT_EQ(owner.Bytes(), bytes);
+    // The rest stayed in the port while each byte was handled.
+    EXPECT_EQ(queuedDuring.front(), static_cast<int>(bytes.size()) - 1);
+    for (const SNote& note : owner.Notes()) {
+        EXPECT_EQ(note.lParam, g_nPort);
+        if (note.nMessage != WM_COMM_RXCHAR) {
+            EXPECT_EQ(note.nMessage, WM_COMM_CTS_DETECTED); // the monitored mask, each pass
+            EXPECT_EQ(note.wParam, 0u);
+        }
+    }
+    EXPECT_EQ(port.ThreadExitCode(), 100);
+    EXPECT_FALSE(port.ThreadAlive());
+    EXPECT_TRUE(reporter.Texts().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, SDeliveryTest,
+    testing::Values(std::vector<unsigned char> { 0x50, 0x01, 0x02 },
+        std::vector<unsigned char> { 0xFF },
+        std::vector<unsigned char> { 0x00, 0x80, 0xFF, 0x0D }));
+
+TEST_F(SMonitorTest, WritesGoOutWholeAndInOrder)
+{
+    // Handed over before the thread runs: appended, not replaced.
+    ASSERT_TRUE(port.InitPort(&owner, pty.SlavePath(), g_nPort, 115200, 'N', 8, 1, g_dwMask, 8192));
+    EXPECT_TRUE(Write("P"));
+    EXPECT_EQ(port.WriteSize(), 1u);
+    EXPECT_TRUE(Write("AB"));
+    ASSERT_TRUE(port.StartMonitoring());
+    EXPECT_EQ(pty.Receive(3), Of("PAB"));
+
+    // A second write's input purge must not cut off the first write, still unread.
+    std::vector<unsigned char> frame(4102);
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<unsigned char>(i * 7);
+    ASSERT_TRUE(port.WriteToPort(frame.data(), 4102));
+    ASSERT_TRUE(Write("CD"));
+    auto got = pty.Receive(4104);
+    ASSERT_EQ(got.size(), 4104u);
+    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), got.begin()));
+    EXPECT_EQ(got[4102], 'C');
+    EXPECT_EQ(got[4103], 'D');
+}
+
+TEST_F(SMonitorTest, OwnersWriteDuringDeliveryFollowsEveryQueuedByte)
+{
+    owner.m_onByte = [&](unsigned char byte) {
+        if (byte == 'A')
+            Write("x");
+    };
+    Start();
+    pty.Send(Of("ABCDE"));
+    EXPECT_EQ(pty.Receive(1), Of("x"));
+    EXPECT_EQ(owner.Bytes(), Of("ABCDE"));
+}
+
+TEST_F(SMonitorTest, WriteDropsUnreadInput)
+{
+    Start(EV_CTS); // nothing read: input stays queued until a write purges it
+    pty.Send(Of("zz"));
+    pollfd pfd = { pty.Slave(), POLLIN, 0 };
+    ASSERT_EQ(::poll(&pfd, 1, 5000), 1);
+    ASSERT_TRUE(Write("P"));
+    EXPECT_EQ(pty.Receive(1), Of("P"));
+    int nQueued = -1;
+    ::ioctl(pty.Slave(), FIONREAD, &nQueued);
+    EXPECT_EQ(nQueued, 0);
+    EXPECT_TRUE(owner.Bytes().empty());
+}
+
+TEST_F(SMonitorTest, StopDuringPendingDeliveryWithWriteAlsoSet)
+{
+    Start();
+    owner.Hold(true); // the window is busy: the first byte's delivery waits
+    pty.Send(Of("ab"));
+    ASSERT_TRUE(owner.WaitPosted(1)); // the pass's CTS notification, held
+    ASSERT_TRUE(Write("never"));
+    port.ClosePort(); // shutdown and write both set; must not hang on the held owner
+    EXPECT_FALSE(port.ThreadAlive());
+    EXPECT_EQ(port.ThreadExitCode(), 100);
+    EXPECT_EQ(pty.Unread(), 0u);
+    owner.Hold(false);
+    ASSERT_TRUE(owner.WaitIdle());
+    EXPECT_TRUE(owner.Bytes().empty()); // the stale closures did nothing
+}
+
+TEST_F(SMonitorTest, ClosePortFromInsideADelivery)
+{
+    owner.m_onByte = [&](unsigned char) { port.ClosePort(); };
+    Start();
+    pty.Send(Of("abc"));
+    ASSERT_TRUE(owner.WaitBytes(1));
+    ASSERT_TRUE(owner.WaitIdle());
+    EXPECT_FALSE(port.PortOpen());
+    EXPECT_EQ(owner.Bytes(), Of("a"));
+}
+
+TEST_F(SMonitorTest, InitPortWhileMonitoringEndsTheOldThreadFirst)
+{
+    Start();
+    owner.Hold(true);
+    pty.Send(Of("a"));
+    ASSERT_TRUE(owner.WaitPosted(1));
+    CPty second;
+    EXPECT_TRUE(port.InitPort(&owner, second.SlavePath(), 5, 9600, 'N', 8, 1, g_dwMask, 8192));
+    EXPECT_FALSE(port.ThreadAlive());
+    EXPECT_EQ(port.ThreadExitCode(), 100);
+    owner.Hold(false);
+    CSerialPort other; // the first port was let go
+    EXPECT_TRUE(other.InitPort(&owner, pty.SlavePath(), 6, 9600, 'N', 8, 1, g_dwMask, 8192));
+    ASSERT_TRUE(port.StartMonitoring());
+    ASSERT_TRUE(Write("S"));
+    ASSERT_EQ(second.Receive(1), Of("S"));
+    second.Send(Of("b"));
+    ASSERT_TRUE(owner.WaitBytes(1));
+    EXPECT_EQ(owner.Bytes(), Of("b"));
+    EXPECT_EQ(owner.Notes().back().lParam, 5);
+}
+
+TEST_F(SMonitorTest, HangUpIsReportedOnceOnTheOwnersThread)
+{
+    Start();
+    pty.Send(Of("q"));
+    ASSERT_TRUE(owner.WaitBytes(1));
+    pty.CloseMaster();
+    ASSERT_TRUE(reporter.WaitCount(1));
+    const size_t nNotes = owner.Notes().size();
+    ASSERT_TRUE(Write("P")); // dropped, not boxed again
+    // A thread still polling the hung-up port would send a notification on every pass.
+    EXPECT_FALSE(owner.WaitPosted(nNotes + 3, 200));
+    port.ClosePort();
+    ASSERT_EQ(reporter.Texts().size(), 1u);
+    EXPECT_EQ(reporter.Texts()[0], BoxText("ReadFile()", "Input/output error", g_nPort));
+    EXPECT_EQ(reporter.Threads()[0], owner.ThreadId());
+}
+
+TEST_F(SMonitorTest, CyclesLeaveNoDescriptorsOrThreads)
+{
+    int nCycles = 1000;
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    nCycles = 150;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+    nCycles = 150;
+#endif
+#endif
+    if (const char* sz = std::getenv("BREM_SERIAL_CYCLES"))
+        nCycles = std::atoi(sz);
+    const size_t nFds = CountEntries("/proc/self/fd");
+    const size_t nThreads = CountEntries("/proc/self/task");
+    for (int i = 0; i < nCycles; ++i) {
+        ASSERT_TRUE(
+            port.InitPort(&owner, pty.SlavePath(), g_nPort, 115200, 'N', 8, 1, g_dwMask, 8192));
+        ASSERT_TRUE(port.StartMonitoring());
+        const unsigned char byte = static_cast<unsigned char>(i);
+        ASSERT_TRUE(port.WriteToPort(&byte, 1));
+        ASSERT_EQ(pty.Receive(1), std::vector<unsigned char> { byte }) << i;
+        pty.Send({ byte });
+        ASSERT_TRUE(owner.WaitBytes(static_cast<size_t>(i) + 1)) << i;
+        port.ClosePort();
+    }
+    ASSERT_TRUE(owner.WaitIdle());
+    EXPECT_EQ(CountEntries("/proc/self/fd"), nFds);
+    EXPECT_EQ(CountEntries("/proc/self/task"), nThreads);
+    EXPECT_TRUE(reporter.Texts().empty());
+}
+
+} // namespace

@@ -1,0 +1,123 @@
+#include "commevent.h"
+#include "dcb.h"
+#include "deadline.h"
+#include "portnames.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct SModeCase {
+    const char* szMode;
+    bool bOk = false;
+    uint32_t nBaud = 0;
+    uint8_t nSize = 0, nParity = 0, nStop = 0;
+};
+
+class BuildCommDCBTest : public testing::TestWithParam<SModeCase> { };
+
+TEST_P(BuildCommDCBTest, AppliesOrRefusesWhole)
+{
+    const SModeCase& c = GetParam();
+    DCB dcb;
+    dcb.BaudRate = 1;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    errno = 0;
+    ASSERT_EQ(BuildCommDCB(c.szMode, dcb), c.bOk) << c.szMode;
+    if (!c.bOk) {
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(dcb.BaudRate, 1u); // untouched
+        return;
+    }
+    EXPECT_EQ(dcb.BaudRate, c.nBaud);
+    EXPECT_EQ(dcb.ByteSize, c.nSize);
+    EXPECT_EQ(dcb.Parity, c.nParity);
+    EXPECT_EQ(dcb.StopBits, c.nStop);
+    EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_ENABLE);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, BuildCommDCBTest,
+    testing::Values(
+        SModeCase { "baud=115200 parity=N data=8 stop=1", true, 115200, 8, NOPARITY, ONESTOPBIT },
+        SModeCase { "baud=9600 parity=e data=7 stop=2", true, 9600, 7, EVENPARITY, TWOSTOPBITS },
+        SModeCase { "baud=0 parity=O data=5 stop=1.5", true, 0, 5, ODDPARITY, ONE5STOPBITS },
+        SModeCase { "baud=12345 parity=M data=6 stop=1", true, 12345, 6, MARKPARITY, ONESTOPBIT },
+        SModeCase { "baud=-1 parity=N data=8 stop=1" }, SModeCase { "baud=4294967296" },
+        SModeCase { "baud=9600 parity=X data=8 stop=1" },
+        SModeCase { "baud=9600 parity=NN data=8 stop=1" },
+        SModeCase { "baud=9600 parity=N data=9 stop=1" },
+        SModeCase { "baud=9600 parity=N data=4 stop=1" },
+        SModeCase { "baud=9600 parity=N data=8 stop=3" }, SModeCase { "baud=9600 speed=1" },
+        SModeCase { "baud 9600" }, SModeCase { "" }, SModeCase { "baud=" }));
+
+TEST(SerialPlatform, OnlyNamedRatesAreStandard)
+{
+    for (uint32_t n : { 9600u, 19200u, 38400u, 57600u, 115200u, 4000000u })
+        EXPECT_TRUE(IsStandardBaudRate(n)) << n;
+    for (uint32_t n : { 0u, 12345u, 115201u, 4000001u })
+        EXPECT_FALSE(IsStandardBaudRate(n)) << n;
+}
+
+TEST(SerialPlatform, WriteTimeoutIsPerByteAndDoesNotWrap)
+{
+    COMMTIMEOUTS t;
+    t.WriteTotalTimeoutMultiplier = 1000;
+    t.WriteTotalTimeoutConstant = 1000;
+    EXPECT_EQ(WriteTimeoutMs(t, 1), 2000u);
+    EXPECT_EQ(WriteTimeoutMs(t, 4102), 4103000u);
+    EXPECT_EQ(WriteTimeoutMs(t, UINT32_MAX), 4294967295000ull + 1000);
+}
+
+TEST(SerialPlatform, DeadlineRoundsUpAndClamps)
+{
+    const auto tp = CDeadline::Clock::now();
+    const CDeadline d(10, tp);
+    EXPECT_EQ(d.PollTimeoutMs(tp), 10);
+    EXPECT_EQ(d.PollTimeoutMs(tp + std::chrono::microseconds(9001)), 1);
+    EXPECT_FALSE(d.Expired(tp + std::chrono::microseconds(9999)));
+    EXPECT_TRUE(d.Expired(tp + std::chrono::milliseconds(10)));
+    EXPECT_EQ(d.PollTimeoutMs(tp + std::chrono::seconds(1)), 0);
+    EXPECT_EQ(CDeadline(UINT64_MAX, tp).PollTimeoutMs(tp), INT_MAX);
+}
+
+TEST(SerialPlatform, WaitServesShutdownThenPortThenWrite)
+{
+    CCommEvent aEvents[3];
+    const int aFds[3] = { aEvents[0].Fd(), aEvents[1].Fd(), aEvents[2].Fd() };
+    aEvents[2].Set();
+    EXPECT_EQ(CCommEvent::WaitAny(aFds, 3), 2);
+    aEvents[1].Set();
+    EXPECT_EQ(CCommEvent::WaitAny(aFds, 3), 1);
+    aEvents[0].Set();
+    aEvents[0].Set();
+    EXPECT_EQ(CCommEvent::WaitAny(aFds, 3), 0);
+    EXPECT_TRUE(aEvents[0].IsSet()); // manual reset: a wait does not consume it
+    aEvents[0].Reset();
+    EXPECT_FALSE(aEvents[0].IsSet());
+    const int aSkip[3] = { aFds[0], -1, aFds[2] };
+    EXPECT_EQ(CCommEvent::WaitAny(aSkip, 3), 2);
+}
+
+TEST(SerialPlatform, PortNamesResolve)
+{
+    const char* szOld = std::getenv("BREM_PORTS_DIR");
+    const std::string strOld = szOld ? szOld : "";
+    ::setenv("BREM_PORTS_DIR", "/nonexistent-brem-ports", 1);
+    EXPECT_EQ(BremPortsDir(), "/nonexistent-brem-ports");
+    EXPECT_EQ(ResolvePortName("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(ResolvePortName("COM12"), "/dev/ttyS11");
+    EXPECT_EQ(ResolvePortName("/dev/pts/3"), "/dev/pts/3");
+    EXPECT_EQ(ResolvePortName("ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(ResolvePortName("COM0"), "/nonexistent-brem-ports/COM0");
+    ::unsetenv("BREM_PORTS_DIR");
+    if (const char* szHome = std::getenv("HOME")) {
+        EXPECT_EQ(BremPortsDir(), std::string(szHome) + "/.config/brem/ports");
+    }
+    if (szOld)
+        ::setenv("BREM_PORTS_DIR", strOld.c_str(), 1);
+}
+
+} // namespace
