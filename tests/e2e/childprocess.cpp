@@ -83,13 +83,12 @@ bool CChildProcess::PumpOnce(Clock::time_point tpDeadline)
         return false;
     auto msLeft
         = std::chrono::duration_cast<std::chrono::milliseconds>(tpDeadline - Clock::now()).count();
-    if (msLeft < 0)
-        return false;
-    int nReady = poll(afd, nCount, static_cast<int>(msLeft) + 1);
+    // Past the deadline, still take what is already there.
+    int nReady = poll(afd, nCount, msLeft > 0 ? static_cast<int>(msLeft) + 1 : 0);
     if (nReady < 0)
-        return errno == EINTR;
+        return errno == EINTR && Clock::now() < tpDeadline;
     if (nReady == 0)
-        return Clock::now() < tpDeadline;
+        return false;
     for (int i = 0; i < nCount; ++i) {
         if (!afd[i].revents)
             continue;

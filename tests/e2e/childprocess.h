@@ -19,7 +19,8 @@ public:
 
     // argv[0] is the program path. stdin is /dev/null.
     bool Start(const std::vector<std::string>& argv);
-    // Reads output until fnDone holds or the deadline passes; returns fnDone's last value.
+    // Reads output until fnDone holds or the deadline passes; returns fnDone's last value. A
+    // zero timeout takes only what is there now.
     bool PumpUntil(const std::function<bool()>& fnDone, Clock::duration timeout);
     // The first complete stdout line, once it is there ("" when it did not come in time).
     std::string FirstLine(Clock::duration timeout);
