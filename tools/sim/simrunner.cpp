@@ -326,6 +326,7 @@ void CSimRunner::WriteFlood(int64_t tNow)
             continue;
         if (n <= 0) {
             m_bWantWrite = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+            m_bLineDown = !m_bWantWrite;
             return;
         }
         if (m_nFloodSent == 0)
@@ -364,6 +365,7 @@ void CSimRunner::WriteDue(int64_t tNow)
             continue;
         if (n <= 0) {
             m_bWantWrite = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+            m_bLineDown = !m_bWantWrite;
             return;
         }
         const int64_t tWritten = Now();
@@ -381,7 +383,7 @@ int64_t CSimRunner::NextWake(int64_t tNow) const
     int64_t tWake = g_nNever;
     if (!m_in.empty() && m_out.size() < g_nOutCap && m_nByteNs > 0)
         tWake = std::min(tWake, std::max(m_in.front().m_tRead, m_tInPrev) + m_nByteNs);
-    if (!m_out.empty() && !m_bWantWrite && !(m_bFloodArmed && m_nFloodLeft > 0)) {
+    if (!m_out.empty() && !m_bWantWrite && !m_bLineDown && !(m_bFloodArmed && m_nFloodLeft > 0)) {
         int64_t tDue = m_out.front().m_tRelease;
         if (m_nByteNs > 0)
             tDue = std::max(tDue, m_tOutPrev) + m_nByteNs;
@@ -402,6 +404,8 @@ void CSimRunner::Drain()
     while (Now() < tGiveUp && g_nSignal == 0) {
         const int64_t tNow = Now();
         WriteDue(tNow);
+        if (m_bLineDown)
+            return;
         int nPending = 0;
         if (m_hSlave >= 0 && ioctl(m_hSlave, FIONREAD, &nPending) != 0)
             nPending = 0;
@@ -468,8 +472,9 @@ void CSimRunner::Run()
         pollfd afd[2] = {};
         afd[0].fd = ahPipe[0];
         afd[0].events = POLLIN;
-        afd[1].fd = m_hMaster;
-        if (!m_bLineDown && m_nInBytes < g_nInCap)
+        // A dead line reports a hang-up on every poll: look at it again on a timer instead.
+        afd[1].fd = m_bLineDown ? -1 : m_hMaster;
+        if (m_nInBytes < g_nInCap)
             afd[1].events |= POLLIN;
         if (m_bWantWrite)
             afd[1].events |= POLLOUT;
@@ -490,7 +495,7 @@ void CSimRunner::Run()
         tNow = Now();
         if (nReady > 0 && (afd[1].revents & POLLOUT))
             m_bWantWrite = false;
-        if (nReady > 0 && (afd[1].revents & (POLLIN | POLLHUP | POLLERR)))
+        if (m_bLineDown || (nReady > 0 && (afd[1].revents & (POLLIN | POLLHUP | POLLERR))))
             ReadLine(tNow);
         if (nReady > 0 && (afd[0].revents & POLLIN)) {
             char abDiscard[64];
