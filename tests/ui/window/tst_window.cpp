@@ -1,3 +1,4 @@
+#include "aboutdlg.h"
 #include "atoilike.h"
 #include "bremapp.h"
 #include "bremview.h"
@@ -300,6 +301,30 @@ private Q_SLOTS:
         Frame()->m_pStatusBar->ShowLocks(locks);
         QCOMPARE(Frame()->m_pStatusBar->m_pNum->text(), QStringLiteral("数字"));
         QVERIFY(Frame()->m_pStatusBar->m_pCaps->text().isEmpty());
+    }
+
+    void menusAndAbout()
+    {
+        Start();
+        QAction* pToggle = nullptr;
+        for (QAction* pAction : Frame()->findChildren<QAction*>())
+            if (pAction->text() == QLatin1String("Status Bar(&S)"))
+                pToggle = pAction;
+        QVERIFY(pToggle && pToggle->isChecked());
+        pToggle->trigger();
+        QVERIFY(!Frame()->m_pStatusBar->isVisible());
+        pToggle->trigger();
+        QVERIFY(Frame()->m_pStatusBar->isVisible());
+
+        CAboutDlg about(Frame());
+        QCOMPARE(about.windowTitle(), QStringLiteral("About Brem"));
+        QStringList texts;
+        for (QLabel* pLabel : about.findChildren<QLabel*>())
+            texts << pLabel->text();
+        QVERIFY(texts.contains(QStringLiteral("Lomaris V1.0")));
+        auto* pOk = about.findChild<QPushButton*>(QStringLiteral("IDOK"));
+        QVERIFY(pOk && pOk->isDefault());
+        QVERIFY(about.rect().contains(pOk->geometry()));
     }
 
     void openCloseToggles()
