@@ -231,6 +231,67 @@ TEST(SimProcess, EchoSurvivesTheHostReopening)
     EXPECT_NE(sim.Out().find("brem-sim: downloads=0 "), std::string::npos) << sim.Out();
 }
 
+std::string FullFrame(char c, bool bFirst)
+{
+    std::string str = bFirst ? "\x06" : "";
+    str += std::string("\x02\x10\x00", 3) + std::string(4096, c) + '\0' + '\x17';
+    return str;
+}
+
+struct ExchangeCase {
+    const char* m_pszName;
+    std::vector<std::string> m_args;
+    std::vector<std::pair<std::string, std::string>> m_steps; // host sends, device answers
+    const char* m_pszSummary;
+};
+
+void PrintTo(const ExchangeCase& c, std::ostream* pOut)
+{
+    *pOut << c.m_pszName;
+}
+
+class SimProcessExchange : public testing::TestWithParam<ExchangeCase> { };
+
+TEST_P(SimProcessExchange, AnswersByteForByte)
+{
+    const ExchangeCase& c = GetParam();
+    CSimProcess sim;
+    const std::string strDevice = sim.Start(c.m_args);
+    ASSERT_FALSE(strDevice.empty());
+    const int h = OpenHost(strDevice);
+    ASSERT_GE(h, 0);
+    const auto tEnd = Clock::now() + g_deadline;
+    for (const auto& step : c.m_steps) {
+        Send(h, step.first);
+        EXPECT_EQ(ReadFor(h, step.second.size(), tEnd), step.second);
+    }
+    EXPECT_EQ(sim.Finish(SIGTERM), 0);
+    close(h);
+    EXPECT_NE(sim.Out().find(c.m_pszSummary), std::string::npos) << sim.Out();
+}
+
+const std::string g_strZeroIdentAnswer
+    = std::string("\x0b\x54P\x00\xff\x50", 6) + std::string(45, '\0');
+
+INSTANTIATE_TEST_SUITE_P(Options, SimProcessExchange,
+    testing::Values(
+        ExchangeCase { "NoiseThenIdentStartingWithZero",
+            { "--noise", "2", "--ident-hex", "00ff50" },
+            { { "P", g_strZeroIdentAnswer }, { "P", "P" + g_strZeroIdentAnswer.substr(3) } },
+            "downloads=0 " },
+        ExchangeCase { "RefusalAfterOneFrame", { "--refuse", "2" },
+            { { "P", g_strDefaultAnswer }, { FullFrame('a', true), "\x05" },
+                { FullFrame('b', false), "\x15" } },
+            "frames_accepted=1 frames_refused=1 bytes=4096 image=refused " },
+        ExchangeCase { "PacedAbc", { "--baud", "115200", "--stats" },
+            { { "P", g_strDefaultAnswer }, { g_strAbc, "\x05" } },
+            "bytes=3 image=ok crc32=352441c2 " },
+        ExchangeCase { "SecondDownloadAfterFullFrames", {},
+            { { "P", g_strDefaultAnswer }, { FullFrame('a', true), "\x05" },
+                { "P", g_strDefaultAnswer }, { g_strAbc, "\x05" } },
+            "downloads=2 frames_accepted=2 frames_refused=0 bytes=3 image=ok " }),
+    [](const testing::TestParamInfo<ExchangeCase>& row) { return row.param.m_pszName; });
+
 TEST(SimProcess, MisuseExitsWithTwo)
 {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>> {
