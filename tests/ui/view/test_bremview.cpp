@@ -1,0 +1,338 @@
+#include "bremview.h"
+#include "bremviewhost.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+
+namespace {
+
+class CFakeHost final : public CBremViewHost {
+public:
+    int PortOpenFlag() const override { return m_nPortOpen; }
+    void WriteToPort(const unsigned char* pBytes, uint32_t nCount) override
+    {
+        m_baWritten.append(reinterpret_cast<const char*>(pBytes), qsizetype(nCount));
+    }
+    void ViewMessageBox(const QString& strText) override { m_listBoxes << strText; }
+
+    int m_nPortOpen = 1;
+    QByteArray m_baWritten;
+    QStringList m_listBoxes;
+};
+
+QByteArray AllBytes()
+{
+    QByteArray ba;
+    for (int n = 0; n < 256; ++n)
+        ba += char(n);
+    return ba;
+}
+
+// 3000 distinct-looking bytes in one line: the view holds it as three paragraphs.
+QByteArray LongLine()
+{
+    QByteArray ba;
+    for (int n = 0; n < 3000; ++n)
+        ba += char('a' + n % 26);
+    return ba;
+}
+
+} // namespace
+
+class CBremViewTest : public QObject {
+    Q_OBJECT
+
+private:
+    CBremView* m_pView = nullptr;
+    CFakeHost m_host;
+
+    void Feed(const QByteArray& ba)
+    {
+        for (char c : ba) {
+            const auto nByte = static_cast<unsigned char>(c);
+            m_pView->AppendRaw(&nByte, 1);
+        }
+    }
+    void PutCaret(int nPos)
+    {
+        QTextCursor cursor = m_pView->textCursor();
+        cursor.setPosition(nPos);
+        m_pView->setTextCursor(cursor);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_pView = new CBremView;
+        m_host = CFakeHost();
+        m_pView->SetHost(&m_host);
+        m_pView->resize(400, 200);
+        m_pView->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_pView));
+    }
+    void cleanup() { delete m_pView; }
+
+    void AppendRawBytesOneAtATime_data()
+    {
+        QTest::addColumn<QByteArray>("baFed");
+        QTest::addColumn<QByteArray>("baLog");
+        QTest::newRow("crlf") << QByteArray("OK\r\n") << QByteArray("OK\r\n");
+        QTest::newRow("lf only") << QByteArray("OK\n") << QByteArray("OK");
+        QTest::newRow("lone cr") << QByteArray("A\rB") << QByteArray("A\r\nB");
+        QTest::newRow("nul") << QByteArray("A\0B", 3) << QByteArray("AB");
+        QTest::newRow("high and control")
+            << QByteArray("\x01\x7f\x85\xff") << QByteArray("\x01\x7f\x85\xff");
+    }
+    void AppendRawBytesOneAtATime()
+    {
+        QFETCH(QByteArray, baFed);
+        QFETCH(QByteArray, baLog);
+        Feed(baFed);
+        QCOMPARE(m_pView->LogBytes(), baLog);
+        // A longer run is the same as its bytes one at a time.
+        m_pView->ClearLog();
+        m_pView->AppendRaw(
+            reinterpret_cast<const unsigned char*>(baFed.constData()), uint32_t(baFed.size()));
+        QCOMPARE(m_pView->LogBytes(), baLog);
+    }
+
+    void AppendLineStopsAtZeroAndEndsWithCrLf()
+    {
+        m_pView->AppendLine("Handshake OK");
+        m_pView->AppendLine(std::string("ab\0cd", 5));
+        m_pView->AppendLine("");
+        QCOMPARE(m_pView->LogBytes(), QByteArray("Handshake OK\r\nab\r\n\r\n"));
+    }
+
+    void AppendDropsSelectionAndShowsTheEnd()
+    {
+        QByteArray baLog;
+        for (int n = 0; n < 200; ++n)
+            baLog += "line " + QByteArray::number(n) + "\r\n";
+        m_pView->SetLogBytes(baLog);
+        QTextCursor cursor = m_pView->textCursor();
+        cursor.setPosition(10);
+        cursor.setPosition(20, QTextCursor::KeepAnchor);
+        m_pView->setTextCursor(cursor);
+        m_pView->verticalScrollBar()->setValue(0);
+
+        Feed("X");
+        QTRY_COMPARE(m_pView->textCursor().hasSelection(), false);
+        QCOMPARE(m_pView->textCursor().position(), m_pView->document()->characterCount() - 1);
+        QVERIFY(m_pView->viewport()->rect().contains(m_pView->cursorRect()));
+        QCOMPARE(m_pView->LogBytes(), baLog + "X");
+    }
+
+    void ZeroMovesTheCaretLineFeedTouchesNothing()
+    {
+        m_pView->SetLogBytes("abcdef");
+        QTextCursor cursor = m_pView->textCursor();
+        cursor.setPosition(1);
+        cursor.setPosition(3, QTextCursor::KeepAnchor);
+        m_pView->setTextCursor(cursor);
+        Feed("\n");
+        QTest::qWait(30);
+        QVERIFY(m_pView->textCursor().hasSelection());
+        Feed(QByteArray(1, '\0'));
+        m_pView->FlushPending();
+        QVERIFY(!m_pView->textCursor().hasSelection());
+        QCOMPARE(m_pView->textCursor().position(), 6);
+        QCOMPARE(m_pView->LogBytes(), QByteArray("abcdef"));
+    }
+
+    void TypingSendsOneByteAndInsertsAtTheCaret()
+    {
+        m_pView->SetLogBytes("abcd");
+        PutCaret(2);
+        QTest::keyClicks(m_pView, "XY");
+        QCOMPARE(m_host.m_baWritten, QByteArray("XY"));
+        QCOMPARE(m_pView->LogBytes(), QByteArray("abXYcd"));
+        QVERIFY(m_host.m_listBoxes.isEmpty());
+    }
+
+    void TypingWithThePortClosedOnlyComplains()
+    {
+        m_host.m_nPortOpen = 0;
+        m_pView->SetLogBytes("abcd");
+        QTest::keyClicks(m_pView, "xy");
+        QTest::keyClick(m_pView, Qt::Key_Return);
+        QCOMPARE(m_host.m_listBoxes, QStringList(3, QStringLiteral("COM Not Open")));
+        QVERIFY(m_host.m_baWritten.isEmpty());
+        QCOMPARE(m_pView->LogBytes(), QByteArray("abcd"));
+    }
+
+    void Keys_data()
+    {
+        QTest::addColumn<int>("nKey");
+        QTest::addColumn<QByteArray>("baSent");
+        QTest::addColumn<QByteArray>("baLog");
+        QTest::newRow("enter") << int(Qt::Key_Return) << QByteArray("\r") << QByteArray("ab\r\ncd");
+        QTest::newRow("backspace")
+            << int(Qt::Key_Backspace) << QByteArray("\b") << QByteArray("acd");
+        QTest::newRow("tab") << int(Qt::Key_Tab) << QByteArray("\t") << QByteArray("ab\tcd");
+        QTest::newRow("delete") << int(Qt::Key_Delete) << QByteArray() << QByteArray("abd");
+        QTest::newRow("left") << int(Qt::Key_Left) << QByteArray() << QByteArray("abcd");
+    }
+    void Keys()
+    {
+        QFETCH(int, nKey);
+        QFETCH(QByteArray, baSent);
+        QFETCH(QByteArray, baLog);
+        m_pView->SetLogBytes("abcd");
+        PutCaret(2);
+        QTest::keyClick(m_pView, Qt::Key(nKey));
+        QCOMPARE(m_host.m_baWritten, baSent);
+        QCOMPARE(m_pView->LogBytes(), baLog);
+    }
+
+    // Where one long line is split into paragraphs, editing still acts on the bytes.
+    void EditingAtAContinuationBreak_data()
+    {
+        QTest::addColumn<int>("nKey");
+        QTest::addColumn<bool>("bAtStart");
+        QTest::addColumn<int>("nRemovedAt");
+        QTest::newRow("backspace")
+            << int(Qt::Key_Backspace) << true << CBremView::g_nSoftBlockChars - 1;
+        QTest::newRow("delete") << int(Qt::Key_Delete) << false << CBremView::g_nSoftBlockChars;
+        QTest::newRow("enter") << int(Qt::Key_Return) << true << -1;
+    }
+    void EditingAtAContinuationBreak()
+    {
+        QFETCH(int, nKey);
+        QFETCH(bool, bAtStart);
+        QFETCH(int, nRemovedAt);
+        const QByteArray baLine = LongLine();
+        m_pView->SetLogBytes(baLine);
+        const QTextBlock second = m_pView->document()->firstBlock().next();
+        QVERIFY(second.isValid());
+        PutCaret(bAtStart ? second.position() : second.position() - 1);
+        QTest::keyClick(m_pView, Qt::Key(nKey));
+        QByteArray baExpected = baLine;
+        if (nRemovedAt >= 0)
+            baExpected.remove(nRemovedAt, 1);
+        else
+            baExpected.insert(CBremView::g_nSoftBlockChars, "\r\n");
+        QCOMPARE(m_pView->LogBytes(), baExpected);
+        // Undo brings the paragraph structure back with the bytes.
+        m_pView->undo();
+        QCOMPARE(m_pView->LogBytes(), baLine);
+    }
+
+    void PasteInsertsAndSendsNothing()
+    {
+        m_pView->SetLogBytes("ab");
+        PutCaret(1);
+        QGuiApplication::clipboard()->setText(QStringLiteral("x\ny\u240D"));
+        QTest::keyClick(m_pView, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(m_pView->LogBytes(), QByteArray("ax\r\ny\rb"));
+        QVERIFY(m_host.m_baWritten.isEmpty());
+        QVERIFY(!m_pView->document()->isModified());
+    }
+
+    void CopyAndPasteKeepBytes()
+    {
+        const QByteArray baLog = LongLine() + "\r\n\r\xa0\n\0" + AllBytes();
+        m_pView->SetLogBytes(baLog);
+        m_pView->selectAll();
+        QTest::keyClick(m_pView, Qt::Key_C, Qt::ControlModifier);
+        m_pView->ClearLog();
+        QTest::keyClick(m_pView, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(m_pView->LogBytes(), baLog);
+    }
+
+    void UndoRevertsTypingButNeverAnAppend()
+    {
+        m_pView->SetLogBytes("log ");
+        m_pView->moveCursor(QTextCursor::End);
+        QTest::keyClicks(m_pView, "ab");
+        QTest::keyClick(m_pView, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(m_pView->LogBytes(), QByteArray("log "));
+
+        QTest::keyClicks(m_pView, "cd");
+        Feed("RX");
+        QTest::keyClick(m_pView, Qt::Key_Z, Qt::ControlModifier);
+        QTest::keyClick(m_pView, Qt::Key_Backspace, Qt::AltModifier);
+        QCOMPARE(m_pView->LogBytes(), QByteArray("log cdRX"));
+        QVERIFY(!m_pView->document()->isModified());
+    }
+
+    void LogBytesRoundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("baBytes");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("every byte") << AllBytes();
+        QTest::newRow("lone lf") << QByteArray("a\nb\n");
+        QTest::newRow("lone cr") << QByteArray("\ra\rb");
+        QTest::newRow("crlf") << QByteArray("\r\nOK\r\n\r\n");
+        QTest::newRow("cr cr lf lf") << QByteArray("\r\r\n\n");
+        QTest::newRow("nul") << QByteArray("\0a\0", 3);
+        QTest::newRow("paragraph edge") << QByteArray(CBremView::g_nSoftBlockChars, 'x') + "\r\n"
+                + QByteArray(CBremView::g_nSoftBlockChars + 1, 'y');
+        QTest::newRow("100 KB line") << QByteArray(100 * 1024, 'z');
+    }
+    void LogBytesRoundTrip()
+    {
+        QFETCH(QByteArray, baBytes);
+        m_pView->SetLogBytes(baBytes);
+        QCOMPARE(m_pView->LogBytes(), baBytes);
+        // Appended byte by byte (CR written as CR LF) the log comes out the same.
+        if (!baBytes.contains('\n') && !baBytes.contains('\0')) {
+            m_pView->ClearLog();
+            Feed(baBytes);
+            QCOMPARE(m_pView->LogBytes(), QByteArray(baBytes).replace("\r", "\r\n"));
+        }
+    }
+
+    void LongAppendedLinesStayInSmallParagraphs()
+    {
+        Feed(QByteArray(20000, 'q'));
+        m_pView->FlushPending();
+        for (QTextBlock block = m_pView->document()->firstBlock(); block.isValid();
+             block = block.next())
+            QVERIFY(block.length() <= CBremView::g_nSoftBlockChars + 1);
+        QCOMPARE(m_pView->LogBytes(), QByteArray(20000, 'q'));
+    }
+
+    void PendingAppendsAreSeenByEveryOperation()
+    {
+        QByteArray baAll;
+        for (int n = 0; n < 5000; ++n) {
+            const QByteArray ba
+                = n % 80 == 79 ? QByteArray("\r\n") : QByteArray(1, char('0' + n % 10));
+            Feed(ba);
+            baAll += ba;
+        }
+        QCOMPARE(m_pView->LogBytes(), baAll);
+
+        Feed("abc");
+        m_pView->ClearLog();
+        Feed("d");
+        QCOMPARE(m_pView->LogBytes(), QByteArray("d"));
+        m_pView->ClearLog();
+        m_pView->ClearLog();
+        QCOMPARE(m_pView->LogBytes(), QByteArray());
+
+        // Typing lands after bytes that arrived but were not yet shown.
+        m_pView->moveCursor(QTextCursor::End);
+        Feed("rx");
+        QTest::keyClick(m_pView, 'T');
+        QCOMPARE(m_pView->LogBytes(), QByteArray("rxT"));
+    }
+
+    void WrapsAndNeverScrollsSideways()
+    {
+        QCOMPARE(m_pView->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QCOMPARE(m_pView->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    }
+};
+
+int RunBremViewTests(int argc, char** argv)
+{
+    CBremViewTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_bremview.moc"
