@@ -97,7 +97,11 @@ bool CSerialPort::InitPort(CSerialPortOwner* pPortOwner, const std::string& strD
     StopMonitorThread();
 
     // Fresh events every time; a closure left from the old cycle cannot reach these.
-    m_hWriteEvent.reset(new CCommEvent);
+    {
+        std::lock_guard<std::mutex> lock(m_mxWriteBuffer);
+        m_bAcceptWrites = false;
+        m_hWriteEvent.reset(new CCommEvent);
+    }
     m_hShutdownEvent.reset(new CCommEvent);
     const bool bEventsMade = m_hWriteEvent->Fd() >= 0 && m_hShutdownEvent->Fd() >= 0;
     const int nEventError = errno;
@@ -194,25 +198,25 @@ bool CSerialPort::WriteToPort(const unsigned char* pBytes, uint32_t nCount)
         if (nCount > 0)
             std::memcpy(m_szWriteBuffer.get() + m_nWriteSize, pBytes, nCount);
         m_nWriteSize += nCount;
+        m_hWriteEvent->Set();
     }
-    m_hWriteEvent->Set();
     return true;
 }
 
 void CSerialPort::ClosePort()
 {
     StopMonitorThread();
-    // Released rather than only reset: a closed port holds no descriptors; InitPort makes new.
-    m_hShutdownEvent.reset();
-    m_hWriteEvent.reset();
-    m_hEventArray[0] = m_hEventArray[2] = -1;
     {
         std::lock_guard<std::mutex> lock(m_mxWriteBuffer);
         m_szWriteBuffer.reset();
         m_szSendBuffer.reset();
         m_nWriteSize = 0;
         m_bAcceptWrites = false;
+        // Released rather than only reset: a closed port holds no descriptors.
+        m_hWriteEvent.reset();
     }
+    m_hShutdownEvent.reset();
+    m_hEventArray[0] = m_hEventArray[2] = -1;
     std::lock_guard<std::mutex> lock(m_csCommunicationSync);
     m_hComm.reset();
     m_ov.hEvent = -1;

@@ -1,6 +1,5 @@
 #include "serialfixtures.h"
 
-#include <cstdlib>
 #include <poll.h>
 #include <sys/ioctl.h>
 
@@ -189,16 +188,7 @@ TEST_F(SMonitorTest, HangUpIsReportedOnceOnTheOwnersThread)
 
 TEST_F(SMonitorTest, CyclesLeaveNoDescriptorsOrThreads)
 {
-    int nCycles = 1000;
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-    nCycles = 150;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
-    nCycles = 150;
-#endif
-#endif
-    if (const char* sz = std::getenv("BREM_SERIAL_CYCLES"))
-        nCycles = std::atoi(sz);
+    const int nCycles = 1000;
     const size_t nFds = CountEntries("/proc/self/fd");
     const size_t nThreads = CountEntries("/proc/self/task");
     for (int i = 0; i < nCycles; ++i) {
