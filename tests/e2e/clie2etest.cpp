@@ -1,6 +1,7 @@
 // brem-cli against brem-sim over a pseudo-terminal: what the device received, byte for byte,
 // and the exit status the script would see.
 #include "childprocess.h"
+#include "simsummary.h"
 
 #include <gtest/gtest.h>
 
@@ -66,23 +67,6 @@ std::string LastLine(const std::string& str)
 {
     std::vector<std::string> lines = Lines(str);
     return lines.empty() ? std::string() : lines.back();
-}
-
-// "brem-sim: key=value ..." from the simulator's output.
-std::map<std::string, std::string> SimSummary(const std::string& strOut)
-{
-    std::map<std::string, std::string> fields;
-    for (const std::string& strLine : Lines(strOut)) {
-        if (strLine.rfind("brem-sim:", 0) != 0)
-            continue;
-        std::istringstream ss(strLine.substr(9));
-        for (std::string strField; ss >> strField;) {
-            size_t nEq = strField.find('=');
-            if (nEq != std::string::npos)
-                fields[strField.substr(0, nEq)] = strField.substr(nEq + 1);
-        }
-    }
-    return fields;
 }
 
 // One simulated device and one brem-cli run against it.
