@@ -216,14 +216,21 @@ void CBremView::InsertText(QTextCursor& cursor, QStringView strText)
         qsizetype nRun = strText.indexOf(CLogCodec::g_chLineBreak);
         if (nRun < 0)
             nRun = strText.size();
-        qsizetype nRoom = g_nSoftBlockChars - (cursor.block().length() - 1);
-        if (nRoom <= 0) {
-            cursor.insertBlock(m_fmtSoft);
-            nRoom = g_nSoftBlockChars;
+        // Only the last paragraph is topped up to the limit; text put into the middle of the
+        // log grows its paragraph instead of cutting it at every keystroke.
+        qsizetype nRoom = g_nSoftBlockChars;
+        if (cursor.atEnd()) {
+            nRoom -= cursor.block().length() - 1;
+            if (nRoom <= 0) {
+                cursor.insertBlock(m_fmtSoft);
+                nRoom = g_nSoftBlockChars;
+            }
         }
         const qsizetype nTake = std::min(nRun, nRoom);
         cursor.insertText(strText.left(nTake).toString());
         strText = strText.mid(nTake);
+        if (nTake < nRun)
+            cursor.insertBlock(m_fmtSoft);
     }
 }
 

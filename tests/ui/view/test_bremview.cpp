@@ -221,6 +221,17 @@ private Q_SLOTS:
         QCOMPARE(m_pView->LogBytes(), baLine);
     }
 
+    void TypingInsideALongLineKeepsItsParagraphs()
+    {
+        m_pView->SetLogBytes(LongLine());
+        const int nBlocks = m_pView->document()->blockCount();
+        PutCaret(m_pView->document()->firstBlock().next().position());
+        QTest::keyClicks(m_pView, "xyz");
+        QCOMPARE(m_pView->document()->blockCount(), nBlocks);
+        QCOMPARE(m_pView->LogBytes(),
+            QByteArray(LongLine()).insert(CBremView::g_nSoftBlockChars, "xyz"));
+    }
+
     void PasteInsertsAndSendsNothing()
     {
         m_pView->SetLogBytes("ab");
