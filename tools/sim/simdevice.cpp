@@ -229,6 +229,22 @@ CSimDevice::Answer CSimDevice::Refuse(Outcome e, std::vector<uint8_t>& out)
     return Answer::Nak;
 }
 
+size_t CSimDevice::BytesBeforeAnswer() const
+{
+    switch (m_eState) {
+    case State::LengthHigh:
+        return 2;
+    case State::Data:
+        return m_nLength - m_nFill + 2;
+    case State::Checksum:
+        return 2;
+    case State::Silent:
+        return SIZE_MAX;
+    default:
+        return 1;
+    }
+}
+
 bool CSimDevice::InDownload() const
 {
     switch (m_eState) {

@@ -51,6 +51,10 @@ public:
     // unless the device cut it short itself.
     void Finish();
 
+    // How many more bytes must come before the device can say anything; lets a paced line
+    // sleep through a frame instead of waking for every byte.
+    size_t BytesBeforeAnswer() const;
+
     bool InDownload() const;
     bool IsSilent() const { return m_eState == State::Silent; }
     bool WantsHangup() const { return m_bHangup; }

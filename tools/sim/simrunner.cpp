@@ -257,9 +257,25 @@ void CSimRunner::ReadLine(int64_t tNow)
     }
 }
 
+int64_t CSimRunner::DueOfByte(size_t nAhead) const
+{
+    // Bytes of one read arrive back to back, each one byte time after the one before.
+    int64_t tPrev = m_tInPrev;
+    for (const Chunk& chunk : m_in) {
+        const size_t nLeft = chunk.m_data.size() - chunk.m_nPos;
+        const int64_t tFirst = std::max(chunk.m_tRead, tPrev) + m_nByteNs;
+        if (nAhead <= nLeft)
+            return tFirst + int64_t(nAhead - 1) * m_nByteNs;
+        nAhead -= nLeft;
+        tPrev = tFirst + int64_t(nLeft - 1) * m_nByteNs;
+    }
+    return tPrev;
+}
+
 void CSimRunner::FeedDue(int64_t tNow)
 {
-    const int64_t tRelease = tNow + int64_t(m_options.m_nDelayMs) * 1000000;
+    const int64_t nDelay = int64_t(m_options.m_nDelayMs) * 1000000;
+    int64_t tRelease = tNow + nDelay;
     while (!m_in.empty() && m_out.size() < g_nOutCap && !m_device.WantsHangup()) {
         Chunk& chunk = m_in.front();
         if (m_nByteNs > 0) {
@@ -268,6 +284,8 @@ void CSimRunner::FeedDue(int64_t tNow)
             if (tDue > tNow)
                 return;
             m_tInPrev = tDue;
+            // Answer when the wire brought the byte, not when this loop got round to it.
+            tRelease = tDue + nDelay;
         }
         const uint8_t by = chunk.m_data[chunk.m_nPos++];
         if (m_bAckPending) {
@@ -382,7 +400,7 @@ int64_t CSimRunner::NextWake(int64_t tNow) const
 {
     int64_t tWake = g_nNever;
     if (!m_in.empty() && m_out.size() < g_nOutCap && m_nByteNs > 0)
-        tWake = std::min(tWake, std::max(m_in.front().m_tRead, m_tInPrev) + m_nByteNs);
+        tWake = std::min(tWake, DueOfByte(std::min(m_device.BytesBeforeAnswer(), m_nInBytes)));
     if (!m_out.empty() && !m_bWantWrite && !m_bLineDown && !(m_bFloodArmed && m_nFloodLeft > 0)) {
         int64_t tDue = m_out.front().m_tRelease;
         if (m_nByteNs > 0)

@@ -36,6 +36,7 @@ private:
     };
 
     bool OpenLine();
+    int64_t DueOfByte(size_t nAhead) const;
     void FeedDue(int64_t tNow);
     void WriteDue(int64_t tNow);
     void WriteFlood(int64_t tNow);
