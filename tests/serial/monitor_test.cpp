@@ -186,6 +186,19 @@ TEST_F(SMonitorTest, HangUpIsReportedOnceOnTheOwnersThread)
     EXPECT_EQ(reporter.Threads()[0], owner.ThreadId());
 }
 
+TEST_F(SMonitorTest, FailedWriteIsBoxedOnceAndFreesTheLock)
+{
+    Start(EV_CTS); // the port is not watched, so only the write can find the device gone
+    pty.CloseMaster();
+    ASSERT_TRUE(Write("P"));
+    ASSERT_TRUE(reporter.WaitCount(1));
+    ASSERT_TRUE(Write("P")); // dropped: the gone device was reported already
+    EXPECT_FALSE(owner.WaitPosted(2, 200));
+    port.ClosePort();
+    ASSERT_EQ(reporter.Texts().size(), 1u);
+    EXPECT_EQ(reporter.Texts()[0], BoxText("WriteFile()", "Input/output error", g_nPort));
+}
+
 TEST_F(SMonitorTest, CyclesLeaveNoDescriptorsOrThreads)
 {
     const int nCycles = 1000;
