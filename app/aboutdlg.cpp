@@ -17,7 +17,7 @@ CAboutDlg::CAboutDlg(QWidget* pParent)
     auto* pName = new QLabel(QStringLiteral("Lomaris V1.0"), this);
     pName->setTextFormat(Qt::PlainText);
     pName->setGeometry(du.Rect(40, 10, 119, 8));
-    auto* pLine = new QLabel(QStringLiteral("Firmware downloader and serial terminal"), this);
+    auto* pLine = new QLabel(QStringLiteral("Copyright (C) 2026 Brem"), this);
     pLine->setTextFormat(Qt::PlainText);
     pLine->setGeometry(du.Rect(40, 25, 119, 8));
     auto* pOk = new QPushButton(QStringLiteral("OK"), this);

@@ -273,6 +273,11 @@ private Q_SLOTS:
             Bar()->m_pClear };
         for (int i = 0; i < order.size(); ++i) {
             QVERIFY(order[i]->isEnabled());
+            // Texts fit their controls at the template's size.
+            if (auto* pButton = qobject_cast<QPushButton*>(order[i]))
+                QVERIFY2(pButton->fontMetrics().horizontalAdvance(pButton->text())
+                        < pButton->width() - 4,
+                    qPrintable(pButton->text()));
             QVERIFY(Bar()->rect().contains(order[i]->geometry()));
             if (i > 0)
                 QVERIFY(order[i - 1]->geometry().right() < order[i]->geometry().left());
@@ -322,6 +327,9 @@ private Q_SLOTS:
         for (QLabel* pLabel : about.findChildren<QLabel*>())
             texts << pLabel->text();
         QVERIFY(texts.contains(QStringLiteral("Lomaris V1.0")));
+        for (QLabel* pLabel : about.findChildren<QLabel*>())
+            QVERIFY2(pLabel->fontMetrics().horizontalAdvance(pLabel->text()) <= pLabel->width(),
+                qPrintable(pLabel->text()));
         auto* pOk = about.findChild<QPushButton*>(QStringLiteral("IDOK"));
         QVERIFY(pOk && pOk->isDefault());
         QVERIFY(about.rect().contains(pOk->geometry()));
