@@ -177,9 +177,11 @@ void CCliHost::AppendLine(const std::string& strText)
     strLine += '\n';
     fwrite(strLine.data(), 1, strLine.size(), m_pOut);
     m_bLineOpen = false;
-    if (strText == "Handshake OK")
+    if (strText == "Handshake OK") {
         m_bHandshake = true;
-    else if (strText == "CheckSum Error")
+        // Rate and time left count from here: the poll wait is not transfer time.
+        m_meter.Start(m_nFrames, m_nImageBytes, NowSec());
+    } else if (strText == "CheckSum Error")
         m_bRefused = true;
 }
 
@@ -202,6 +204,7 @@ void CCliHost::AppendRaw(const unsigned char* pBytes, uint32_t nCount)
 
 void CCliHost::SetProgressRange(uint32_t /*nLower*/, uint32_t nUpper)
 {
+    m_nFrames = nUpper;
     m_meter.Start(nUpper, m_nImageBytes, NowSec());
 }
 

@@ -77,6 +77,7 @@ private:
     CEventLoop::Clock::time_point m_tpStart;
     CEventLoop::Clock::time_point m_tpLastDraw;
     uint64_t m_nImageBytes = 0;
+    uint32_t m_nFrames = 0;
     uint32_t m_nFramesAcked = 0;
     bool m_bPortOpen = false;
     bool m_bRefused = false;
