@@ -42,6 +42,13 @@ double CCliHost::NowSec() const
     return std::chrono::duration<double>(CEventLoop::Clock::now() - m_tpStart).count();
 }
 
+CEventLoop::Clock::time_point CCliHost::SilenceDeadline() const
+{
+    return CEventLoop::Clock::now()
+        + std::chrono::duration_cast<CEventLoop::Clock::duration>(
+            std::chrono::duration<double>(m_options.m_dTimeoutSec));
+}
+
 bool CCliHost::CheckImage()
 {
     const std::string& strPath = m_options.m_strImage;
@@ -100,10 +107,7 @@ int CCliHost::Run()
             Finish(m_strBoxText == "File Open Error" ? CLI_IMAGE : CLI_PORT,
                 m_strBoxText + ": " + m_options.m_strImage);
         } else {
-            m_loop.SetDeadline(CEventLoop::Clock::now()
-                    + std::chrono::duration_cast<CEventLoop::Clock::duration>(
-                        std::chrono::duration<double>(m_options.m_dTimeoutSec)),
-                [this]() { OnSilence(); });
+            m_loop.SetDeadline(SilenceDeadline(), [this]() { OnSilence(); });
             m_loop.Run();
         }
     }
@@ -266,9 +270,7 @@ void CCliHost::OnPortNotification(unsigned nMessage, uintptr_t wParam, intptr_t 
 {
     if (nMessage != WM_COMM_RXCHAR || m_bFinished)
         return;
-    m_loop.MoveDeadline(CEventLoop::Clock::now()
-        + std::chrono::duration_cast<CEventLoop::Clock::duration>(
-            std::chrono::duration<double>(m_options.m_dTimeoutSec)));
+    m_loop.MoveDeadline(SilenceDeadline());
     DownloadState nBefore = m_engine.m_nState;
     m_engine.OnComm(wParam, lParam);
     if (nBefore == STATE_SENDING && m_engine.m_nState == STATE_TERMINAL) {

@@ -63,6 +63,8 @@ private:
     void DrawProgress(bool bForce);
     void EndProgressLine();
     double NowSec() const;
+    // --timeout from now.
+    CEventLoop::Clock::time_point SilenceDeadline() const;
 
     const CCliOptions& m_options;
     FILE* m_pOut;
