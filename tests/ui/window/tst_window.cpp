@@ -357,14 +357,24 @@ private Q_SLOTS:
     void openRefused_data()
     {
         QTest::addColumn<int>("portIndex");
+        QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("box");
-        QTest::newRow("empty item") << 0 << "Brem|Selecet COM First";
-        QTest::newRow("no selection") << -1 << "Brem|Selecet COM First";
-        QTest::newRow("no device") << 15 << "Brem|Port Init Error";
+        QTest::newRow("empty item") << 0 << ""
+                                    << "Brem|Selecet COM First";
+        QTest::newRow("no selection") << -1 << ""
+                                      << "Brem|Selecet COM First";
+        // Only the list's items count: text typed over COM1 that names none is no selection.
+        QTest::newRow("typed non-item") << 1 << "COM25"
+                                        << "Brem|Selecet COM First";
+        QTest::newRow("no device") << 15 << ""
+                                   << "Brem|Port Init Error";
+        QTest::newRow("typed item, no device") << 1 << "COM4"
+                                               << "Brem|Port Init Error";
     }
     void openRefused()
     {
         QFETCH(int, portIndex);
+        QFETCH(QString, typed);
         QFETCH(QString, box);
         // COM4 (index 15) names a device that is not there.
         QFile::remove(Path(QStringLiteral("COM4")));
@@ -372,6 +382,8 @@ private Q_SLOTS:
         Start();
         QCOMPARE(Bar()->m_pComPort->itemText(15), QStringLiteral("COM4"));
         Bar()->m_pComPort->setCurrentIndex(portIndex);
+        if (!typed.isEmpty())
+            Bar()->m_pComPort->setEditText(typed);
         QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
         QVERIFY(!m_prompts.m_boxes.isEmpty());
         QCOMPARE(m_prompts.m_boxes.last(), box);
