@@ -18,8 +18,9 @@ namespace {
 
 // Marks a paragraph that continues the previous one: the break before it stands for no byte.
 constexpr int g_nSoftProperty = QTextFormat::UserProperty + 0x42;
-// Appends reach the screen within a frame; the widget's cost is paid once per batch.
-constexpr int g_nFlushMs = 15;
+// Appends reach the screen within a few frames; the widget's cost (layout, scroll, paint: about
+// 2 ms) is paid once per batch, not per byte. A zero timer would fire between every two bytes.
+constexpr int g_nFlushMs = 25;
 // Past this much pending text the batch goes in at once, so the buffer stays bounded.
 constexpr qsizetype g_nMaxPending = 64 * 1024;
 

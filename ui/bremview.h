@@ -15,7 +15,7 @@ class QTextCursor;
 // The log and terminal: received bytes and log lines are appended at the end, typed characters go
 // to the device one byte each while the port is open. The text is bytes (see CLogCodec).
 //
-// Appends are gathered and handed to the widget once per frame; every operation that reads or
+// Appends are gathered and handed to the widget every few frames; every operation that reads or
 // changes the text first takes in what is pending, so it sees the log as if each append had gone
 // in at once. Long lines are cut into paragraphs of bounded size by breaks that stand for no byte,
 // so an append costs the same however long the log and its last line are.
