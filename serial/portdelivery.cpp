@@ -34,7 +34,9 @@ bool CPortDelivery::WaitDone(unsigned nSpinMicros)
             = std::chrono::steady_clock::now() + std::chrono::microseconds(nSpinMicros);
         unsigned nRound = 0;
         while (!Settled()) {
-            if ((++nRound & 63) == 0 && std::chrono::steady_clock::now() >= tpEnd)
+            // Yielding keeps the spin from starving the owner when both share a core.
+            std::this_thread::yield();
+            if ((++nRound & 7) == 0 && std::chrono::steady_clock::now() >= tpEnd)
                 break;
         }
     }

@@ -91,7 +91,8 @@ public:
     // Where error boxes go; null (the default) prints them to stderr.
     void SetErrorReporter(CErrorReporter* pReporter);
 
-    // Tunes how long the monitor thread spins for a delivery before it sleeps (default 50).
+    // How long the monitor thread spins for a delivery before it sleeps (default 0; the bench
+    // tries others).
     static void SetDeliverySpinMicros(unsigned nMicros);
 
     // State, for hosts and tests.

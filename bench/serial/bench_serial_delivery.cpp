@@ -145,7 +145,11 @@ void WaitFor(const std::function<bool()>& done)
 
 void DeliveryRate(unsigned nSpin, uint32_t dwMask, const char* szMaskName)
 {
+#ifdef BREM_BENCH_QT_OWNER
+    constexpr size_t nBytes = 20000;
+#else
     constexpr size_t nBytes = 100000;
+#endif
     SPty pty;
     CQueueOwner owner;
     std::atomic<size_t> nGot { 0 };
@@ -184,7 +188,7 @@ void DeliveryRate(unsigned nSpin, uint32_t dwMask, const char* szMaskName)
 
 void Turnaround(unsigned nSpin)
 {
-    constexpr int nRounds = 2000;
+    constexpr int nRounds = 1000;
     constexpr size_t nAnswer = 4101;
     SPty pty;
     CQueueOwner owner;
