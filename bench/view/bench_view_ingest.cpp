@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <thread>
 
@@ -43,6 +44,16 @@ double Rate(int nBytes, const QElapsedTimer& timer)
     return nBytes / (timer.nsecsElapsed() / 1e9);
 }
 
+// CPU time of the UI thread: a figure that other work on the machine does not disturb.
+double ThreadCpuSeconds()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+double g_dLastCpuPerByte = 0; // UI-thread CPU seconds per byte of the last queued delivery
+
 // Each byte by its own queued call; the next is posted when the previous has been handled.
 double DeliverQueued(const FnByte& fnByte, bool bLines)
 {
@@ -58,8 +69,10 @@ double DeliverQueued(const FnByte& fnByte, bool bLines)
     };
     QElapsedTimer timer;
     timer.start();
+    const double dCpu = ThreadCpuSeconds();
     QMetaObject::invokeMethod(&loop, fnNext, Qt::QueuedConnection);
     loop.exec();
+    g_dLastCpuPerByte = (ThreadCpuSeconds() - dCpu) / g_nQueuedBytes;
     return Rate(g_nQueuedBytes, timer);
 }
 
@@ -106,6 +119,7 @@ int main(int argc, char** argv)
     const FnByte fnAppend = [&view](unsigned char n) { view.AppendRaw(&n, 1); };
 
     const double dBareQueued = DeliverQueued(fnNothing, true);
+    const double dBareCpu = g_dLastCpuPerByte;
     const double dBareThread = DeliverFromThread(fnNothing, true);
     std::printf("bare delivery: queued %.0f bytes/s, blocking from a thread %.0f bytes/s\n",
         dBareQueued, dBareThread);
@@ -123,11 +137,12 @@ int main(int argc, char** argv)
             }
             const qint64 nLoadMs = timer.elapsed();
             const double dQueued = DeliverQueued(fnAppend, bLines);
+            const double dViewCpu = g_dLastCpuPerByte - dBareCpu;
             const double dThread = DeliverFromThread(fnAppend, bLines);
             std::printf("%-6s log, %s: queued %.0f bytes/s (%.2f of bare), from a thread %.0f "
-                        "bytes/s (%.2f of bare)\n",
+                        "bytes/s (%.2f of bare); the view's own UI-thread CPU %.2f us/byte\n",
                 bBig ? "10 MB" : "empty", pszKind, dQueued, dQueued / dBareQueued, dThread,
-                dThread / dBareThread);
+                dThread / dBareThread, dViewCpu * 1e6);
             if (bBig) {
                 timer.restart();
                 const QByteArray baSaved = view.LogBytes();
