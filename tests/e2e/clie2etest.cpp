@@ -213,8 +213,9 @@ TEST_F(CliE2eTest, SilentDeviceTimesOut)
 TEST_F(CliE2eTest, DeviceThatStopsTimesOut)
 {
     std::string strPath = Image(RandomBytes(6 * 4096, 2));
+    // Long enough that a loaded machine still sees the first answer within it.
     std::string strDevice = StartSim({ "--stop-after", "2" });
-    EXPECT_EQ(RunCli({ "--port", strDevice, "--timeout", "0.8", strPath }), 5) << m_cli.Err();
+    EXPECT_EQ(RunCli({ "--port", strDevice, "--timeout", "1.5", strPath }), 5) << m_cli.Err();
     StopSim();
     EXPECT_EQ(Lines(m_cli.Out()).back(), "Frame 2  OK");
     EXPECT_NE(LastLine(m_cli.Err()).find("stopped answering after frame 2"), std::string::npos)
