@@ -1,46 +1,30 @@
 #include "serialfixtures.h"
 
+#include <dirent.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 
 namespace {
 
-constexpr uint32_t g_dwMask = EV_RXCHAR | EV_CTS;
-constexpr int g_nPort = 4;
-
-struct SMonitorTest : testing::Test {
-    SMonitorTest() { port.SetErrorReporter(&reporter); }
-    void Start(uint32_t dwMask = g_dwMask)
-    {
-        ASSERT_TRUE(
-            port.InitPort(&owner, pty.SlavePath(), g_nPort, 115200, 'N', 8, 1, dwMask, 8192));
-        ASSERT_TRUE(port.StartMonitoring());
-        // The thread purges the port as it starts; once our byte is out, that is behind us.
-        ASSERT_TRUE(Write("S"));
-        ASSERT_EQ(pty.Receive(1), std::vector<unsigned char> { 'S' });
-    }
-    bool Write(const std::string& str)
-    {
-        return port.WriteToPort(
-            reinterpret_cast<const unsigned char*>(str.data()), static_cast<uint32_t>(str.size()));
-    }
-    CPty pty;
-    CTestOwner owner;
-    CCaptureReporter reporter;
-    CSerialPort port;
-};
-
-std::vector<unsigned char> Of(const std::string& str)
+size_t CountEntries(const char* szDir)
 {
-    return { str.begin(), str.end() };
+    size_t n = 0;
+    if (DIR* pDir = ::opendir(szDir)) {
+        while (::readdir(pDir))
+            ++n;
+        ::closedir(pDir);
+    }
+    return n;
 }
 
-class SDeliveryTest : public SMonitorTest,
-                      public testing::WithParamInterface<std::vector<unsigned char>> { };
+constexpr uint32_t g_dwMask = EV_RXCHAR | EV_CTS;
+using SMonitorTest = SPortFixture;
+
+class SDeliveryTest : public SMonitorTest, public testing::WithParamInterface<Bytes> { };
 
 TEST_P(SDeliveryTest, EachByteInOrderOneAtATime)
 {
-    const std::vector<unsigned char>& bytes = GetParam();
+    const Bytes& bytes = GetParam();
     std::vector<int> queuedDuring;
     owner.m_onByte = [&](unsigned char) {
         int n = 0;
@@ -51,7 +35,7 @@ TEST_P(SDeliveryTest, EachByteInOrderOneAtATime)
     pty.Send(bytes);
     ASSERT_TRUE(owner.WaitBytes(bytes.size()));
     port.ClosePort();
-    EXPECT_EQ(owner.Bytes(), bytes);
+    EXPECT_EQ(owner.Received(), bytes);
     // The rest stayed in the port while each byte was handled.
     EXPECT_EQ(queuedDuring.front(), static_cast<int>(bytes.size()) - 1);
     for (const SNote& note : owner.Notes()) {
@@ -63,18 +47,16 @@ TEST_P(SDeliveryTest, EachByteInOrderOneAtATime)
     }
     EXPECT_EQ(port.ThreadExitCode(), 100);
     EXPECT_FALSE(port.ThreadAlive());
-    EXPECT_TRUE(reporter.Texts().empty());
+    EXPECT_TRUE(owner.Boxes().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Bytes, SDeliveryTest,
-    testing::Values(std::vector<unsigned char> { 0x50, 0x01, 0x02 },
-        std::vector<unsigned char> { 0xFF },
-        std::vector<unsigned char> { 0x00, 0x80, 0xFF, 0x0D }));
+    testing::Values(Bytes { 0x50, 0x01, 0x02 }, Bytes { 0xFF }, Bytes { 0x00, 0x80, 0xFF, 0x0D }));
 
 TEST_F(SMonitorTest, WritesGoOutWholeAndInOrder)
 {
     // Handed over before the thread runs: appended, not replaced.
-    ASSERT_TRUE(port.InitPort(&owner, pty.SlavePath(), g_nPort, 115200, 'N', 8, 1, g_dwMask, 8192));
+    ASSERT_TRUE(Open());
     EXPECT_TRUE(Write("P"));
     EXPECT_EQ(port.WriteSize(), 1u);
     EXPECT_TRUE(Write("AB"));
@@ -82,7 +64,7 @@ TEST_F(SMonitorTest, WritesGoOutWholeAndInOrder)
     EXPECT_EQ(pty.Receive(3), Of("PAB"));
 
     // A second write's input purge must not cut off the first write, still unread.
-    std::vector<unsigned char> frame(4102);
+    Bytes frame(4102);
     for (size_t i = 0; i < frame.size(); ++i)
         frame[i] = static_cast<unsigned char>(i * 7);
     ASSERT_TRUE(port.WriteToPort(frame.data(), 4102));
@@ -103,7 +85,7 @@ TEST_F(SMonitorTest, OwnersWriteDuringDeliveryFollowsEveryQueuedByte)
     Start();
     pty.Send(Of("ABCDE"));
     EXPECT_EQ(pty.Receive(1), Of("x"));
-    EXPECT_EQ(owner.Bytes(), Of("ABCDE"));
+    EXPECT_EQ(owner.Received(), Of("ABCDE"));
 }
 
 TEST_F(SMonitorTest, WriteDropsUnreadInput)
@@ -117,7 +99,7 @@ TEST_F(SMonitorTest, WriteDropsUnreadInput)
     int nQueued = -1;
     ::ioctl(pty.Slave(), FIONREAD, &nQueued);
     EXPECT_EQ(nQueued, 0);
-    EXPECT_TRUE(owner.Bytes().empty());
+    EXPECT_TRUE(owner.Received().empty());
 }
 
 TEST_F(SMonitorTest, StopDuringPendingDeliveryWithWriteAlsoSet)
@@ -125,7 +107,8 @@ TEST_F(SMonitorTest, StopDuringPendingDeliveryWithWriteAlsoSet)
     Start();
     owner.Hold(true); // the window is busy: the first byte's delivery waits
     pty.Send(Of("ab"));
-    ASSERT_TRUE(owner.WaitPosted(1)); // the pass's CTS notification, held
+    ASSERT_TRUE(
+        owner.Wait([&] { return owner.m_nPosted >= 1; })); // the pass's CTS notification, held
     ASSERT_TRUE(Write("never"));
     port.ClosePort(); // shutdown and write both set; must not hang on the held owner
     EXPECT_FALSE(port.ThreadAlive());
@@ -133,7 +116,7 @@ TEST_F(SMonitorTest, StopDuringPendingDeliveryWithWriteAlsoSet)
     EXPECT_EQ(pty.Unread(), 0u);
     owner.Hold(false);
     ASSERT_TRUE(owner.WaitIdle());
-    EXPECT_TRUE(owner.Bytes().empty()); // the stale closures did nothing
+    EXPECT_TRUE(owner.Received().empty()); // the stale closures did nothing
 }
 
 TEST_F(SMonitorTest, ClosePortFromInsideADelivery)
@@ -144,7 +127,7 @@ TEST_F(SMonitorTest, ClosePortFromInsideADelivery)
     ASSERT_TRUE(owner.WaitBytes(1));
     ASSERT_TRUE(owner.WaitIdle());
     EXPECT_FALSE(port.PortOpen());
-    EXPECT_EQ(owner.Bytes(), Of("a"));
+    EXPECT_EQ(owner.Received(), Of("a"));
 }
 
 TEST_F(SMonitorTest, InitPortWhileMonitoringEndsTheOldThreadFirst)
@@ -152,7 +135,7 @@ TEST_F(SMonitorTest, InitPortWhileMonitoringEndsTheOldThreadFirst)
     Start();
     owner.Hold(true);
     pty.Send(Of("a"));
-    ASSERT_TRUE(owner.WaitPosted(1));
+    ASSERT_TRUE(owner.Wait([&] { return owner.m_nPosted >= 1; }));
     CPty second;
     EXPECT_TRUE(port.InitPort(&owner, second.SlavePath(), 5, 9600, 'N', 8, 1, g_dwMask, 8192));
     EXPECT_FALSE(port.ThreadAlive());
@@ -165,7 +148,7 @@ TEST_F(SMonitorTest, InitPortWhileMonitoringEndsTheOldThreadFirst)
     ASSERT_EQ(second.Receive(1), Of("S"));
     second.Send(Of("b"));
     ASSERT_TRUE(owner.WaitBytes(1));
-    EXPECT_EQ(owner.Bytes(), Of("b"));
+    EXPECT_EQ(owner.Received(), Of("b"));
     EXPECT_EQ(owner.Notes().back().lParam, 5);
 }
 
@@ -175,15 +158,15 @@ TEST_F(SMonitorTest, HangUpIsReportedOnceOnTheOwnersThread)
     pty.Send(Of("q"));
     ASSERT_TRUE(owner.WaitBytes(1));
     pty.CloseMaster();
-    ASSERT_TRUE(reporter.WaitCount(1));
+    ASSERT_TRUE(owner.Wait([&] { return owner.m_nBoxes >= 1; }));
     const size_t nNotes = owner.Notes().size();
     ASSERT_TRUE(Write("P")); // dropped, not boxed again
     // A thread still polling the hung-up port would send a notification on every pass.
-    EXPECT_FALSE(owner.WaitPosted(nNotes + 3, 200));
+    EXPECT_FALSE(owner.Wait([&] { return owner.m_nPosted >= nNotes + 3; }, 200));
     port.ClosePort();
-    ASSERT_EQ(reporter.Texts().size(), 1u);
-    EXPECT_EQ(reporter.Texts()[0], BoxText("ReadFile()", "Input/output error", g_nPort));
-    EXPECT_EQ(reporter.Threads()[0], owner.ThreadId());
+    ASSERT_EQ(owner.Boxes().size(), 1u);
+    EXPECT_EQ(owner.Boxes()[0].strText, BoxText("ReadFile()", "Input/output error", g_nPort));
+    EXPECT_EQ(owner.Boxes()[0].idThread, owner.ThreadId());
 }
 
 TEST_F(SMonitorTest, FailedWriteIsBoxedOnceAndFreesTheLock)
@@ -191,12 +174,12 @@ TEST_F(SMonitorTest, FailedWriteIsBoxedOnceAndFreesTheLock)
     Start(EV_CTS); // the port is not watched, so only the write can find the device gone
     pty.CloseMaster();
     ASSERT_TRUE(Write("P"));
-    ASSERT_TRUE(reporter.WaitCount(1));
+    ASSERT_TRUE(owner.Wait([&] { return owner.m_nBoxes >= 1; }));
     ASSERT_TRUE(Write("P")); // dropped: the gone device was reported already
-    EXPECT_FALSE(owner.WaitPosted(2, 200));
+    EXPECT_FALSE(owner.Wait([&] { return owner.m_nPosted >= 2; }, 200));
     port.ClosePort();
-    ASSERT_EQ(reporter.Texts().size(), 1u);
-    EXPECT_EQ(reporter.Texts()[0], BoxText("WriteFile()", "Input/output error", g_nPort));
+    ASSERT_EQ(owner.Boxes().size(), 1u);
+    EXPECT_EQ(owner.Boxes()[0].strText, BoxText("WriteFile()", "Input/output error", g_nPort));
 }
 
 TEST_F(SMonitorTest, CyclesLeaveNoDescriptorsOrThreads)
@@ -205,12 +188,11 @@ TEST_F(SMonitorTest, CyclesLeaveNoDescriptorsOrThreads)
     const size_t nFds = CountEntries("/proc/self/fd");
     const size_t nThreads = CountEntries("/proc/self/task");
     for (int i = 0; i < nCycles; ++i) {
-        ASSERT_TRUE(
-            port.InitPort(&owner, pty.SlavePath(), g_nPort, 115200, 'N', 8, 1, g_dwMask, 8192));
+        ASSERT_TRUE(Open());
         ASSERT_TRUE(port.StartMonitoring());
         const unsigned char byte = static_cast<unsigned char>(i);
         ASSERT_TRUE(port.WriteToPort(&byte, 1));
-        ASSERT_EQ(pty.Receive(1), std::vector<unsigned char> { byte }) << i;
+        ASSERT_EQ(pty.Receive(1), Bytes { byte }) << i;
         pty.Send({ byte });
         ASSERT_TRUE(owner.WaitBytes(static_cast<size_t>(i) + 1)) << i;
         port.ClosePort();
@@ -218,7 +200,7 @@ TEST_F(SMonitorTest, CyclesLeaveNoDescriptorsOrThreads)
     ASSERT_TRUE(owner.WaitIdle());
     EXPECT_EQ(CountEntries("/proc/self/fd"), nFds);
     EXPECT_EQ(CountEntries("/proc/self/task"), nThreads);
-    EXPECT_TRUE(reporter.Texts().empty());
+    EXPECT_TRUE(owner.Boxes().empty());
 }
 
 } // namespace

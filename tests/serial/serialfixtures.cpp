@@ -1,12 +1,10 @@
 #include "serialfixtures.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,8 +15,6 @@ CPty::CPty()
         throw std::runtime_error("openpty failed");
     m_strSlave = szName;
     ::fcntl(m_hMaster, F_SETFL, ::fcntl(m_hMaster, F_GETFL) | O_NONBLOCK);
-    ::fcntl(m_hMaster, F_SETFD, FD_CLOEXEC);
-    ::fcntl(m_hSlave, F_SETFD, FD_CLOEXEC);
     // Raw from the start, so the settings restored at close do not echo.
     termios tio;
     ::tcgetattr(m_hSlave, &tio);
@@ -39,29 +35,27 @@ void CPty::CloseMaster()
     m_hMaster = -1;
 }
 
-void CPty::Send(const std::vector<unsigned char>& bytes)
+void CPty::Send(const Bytes& bytes)
 {
     ASSERT_EQ(::write(m_hMaster, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-std::vector<unsigned char> CPty::Receive(size_t nCount, int nMs)
+Bytes CPty::Receive(size_t nCount, int nMs)
 {
-    std::vector<unsigned char> bytes;
+    Bytes bytes;
     const auto tpEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
+    pollfd pfd = { m_hMaster, POLLIN, 0 };
     while (bytes.size() < nCount) {
         const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
-            tpEnd - std::chrono::steady_clock::now())
-                               .count();
-        pollfd pfd = { m_hMaster, POLLIN, 0 };
-        if (nLeft <= 0 || ::poll(&pfd, 1, static_cast<int>(nLeft)) <= 0)
+            tpEnd - std::chrono::steady_clock::now());
+        if (nLeft.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(nLeft.count())) <= 0)
             break;
-        unsigned char aBuffer[4096];
-        const ssize_t n
-            = ::read(m_hMaster, aBuffer, std::min(sizeof aBuffer, nCount - bytes.size()));
+        unsigned char a[4096];
+        const ssize_t n = ::read(m_hMaster, a, std::min(sizeof a, nCount - bytes.size()));
+        if (n <= 0 && errno != EAGAIN)
+            break;
         if (n > 0)
-            bytes.insert(bytes.end(), aBuffer, aBuffer + n);
-        else if (n == 0 || errno != EAGAIN)
-            break;
+            bytes.insert(bytes.end(), a, a + n);
     }
     return bytes;
 }
@@ -69,9 +63,8 @@ std::vector<unsigned char> CPty::Receive(size_t nCount, int nMs)
 size_t CPty::Unread()
 {
     size_t nTotal = 0;
-    unsigned char aBuffer[4096];
-    ssize_t n;
-    while ((n = ::read(m_hMaster, aBuffer, sizeof aBuffer)) > 0)
+    unsigned char a[4096];
+    for (ssize_t n; (n = ::read(m_hMaster, a, sizeof a)) > 0;)
         nTotal += static_cast<size_t>(n);
     return nTotal;
 }
@@ -82,42 +75,8 @@ CTestOwner::CTestOwner()
 
 CTestOwner::~CTestOwner()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_bStop = true;
-    }
-    m_cv.notify_all();
+    Wait([&] { return m_bStop = true; });
     m_thread.join();
-}
-
-void CTestOwner::PostToOwner(std::function<void()> fn)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_queue.push_back(std::move(fn));
-        ++m_nPosted;
-    }
-    m_cv.notify_all();
-}
-
-void CTestOwner::OnPortNotification(unsigned nMessage, uintptr_t wParam, intptr_t lParam)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_notes.push_back({ nMessage, wParam, lParam });
-    }
-    m_cv.notify_all();
-    if (nMessage == WM_COMM_RXCHAR && m_onByte)
-        m_onByte(static_cast<unsigned char>(wParam));
-}
-
-void CTestOwner::Hold(bool bHold)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_bHeld = bHold;
-    }
-    m_cv.notify_all();
 }
 
 void CTestOwner::Run()
@@ -138,37 +97,49 @@ void CTestOwner::Run()
     }
 }
 
-bool CTestOwner::WaitUntil(int nMs, const std::function<bool()>& pred)
+void CTestOwner::PostToOwner(std::function<void()> fn)
 {
-    std::unique_lock<std::mutex> lock(m_mx);
-    return m_cv.wait_for(lock, std::chrono::milliseconds(nMs), pred);
-}
-
-bool CTestOwner::WaitPosted(size_t nCount, int nMs)
-{
-    return WaitUntil(nMs, [&] { return m_nPosted >= nCount; });
-}
-
-bool CTestOwner::WaitBytes(size_t nCount, int nMs)
-{
-    return WaitUntil(nMs, [&] {
-        size_t n = 0;
-        for (const SNote& note : m_notes)
-            n += note.nMessage == WM_COMM_RXCHAR;
-        return n >= nCount;
+    Wait([&] {
+        m_queue.push_back(std::move(fn));
+        return ++m_nPosted;
     });
 }
 
-bool CTestOwner::WaitIdle(int nMs)
+void CTestOwner::OnPortNotification(unsigned nMessage, uintptr_t wParam, intptr_t lParam)
 {
-    return WaitUntil(nMs, [&] { return m_queue.empty() && !m_bRunning; });
+    Wait([&] {
+        m_notes.push_back({ nMessage, wParam, lParam });
+        return m_nBytes += nMessage == WM_COMM_RXCHAR, true;
+    });
+    if (nMessage == WM_COMM_RXCHAR && m_onByte)
+        m_onByte(static_cast<unsigned char>(wParam));
 }
 
-std::vector<unsigned char> CTestOwner::Bytes()
+void CTestOwner::ShowError(const std::string& strCaption, const std::string& strText)
 {
-    std::lock_guard<std::mutex> lock(m_mx);
-    std::vector<unsigned char> bytes;
-    for (const SNote& note : m_notes) {
+    Wait([&] {
+        m_boxes.push_back({ strCaption, strText, std::this_thread::get_id() });
+        return ++m_nBoxes;
+    });
+}
+
+void CTestOwner::Hold(bool bHold)
+{
+    Wait([&] { return (m_bHeld = bHold), true; });
+}
+
+bool CTestOwner::Wait(const std::function<bool()>& pred, int nMs)
+{
+    std::unique_lock<std::mutex> lock(m_mx);
+    const bool bMet = m_cv.wait_for(lock, std::chrono::milliseconds(nMs), pred);
+    m_cv.notify_all(); // pred may have changed the state others wait on
+    return bMet;
+}
+
+Bytes CTestOwner::Received()
+{
+    Bytes bytes;
+    for (const SNote& note : Notes()) {
         if (note.nMessage == WM_COMM_RXCHAR)
             bytes.push_back(static_cast<unsigned char>(note.wParam));
     }
@@ -181,40 +152,10 @@ std::vector<SNote> CTestOwner::Notes()
     return m_notes;
 }
 
-void CCaptureReporter::ShowError(const std::string& strCaption, const std::string& strText)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_strCaption = strCaption;
-        m_texts.push_back(strText);
-        m_threads.push_back(std::this_thread::get_id());
-    }
-    m_cv.notify_all();
-}
-
-bool CCaptureReporter::WaitCount(size_t nCount, int nMs)
-{
-    std::unique_lock<std::mutex> lock(m_mx);
-    return m_cv.wait_for(
-        lock, std::chrono::milliseconds(nMs), [&] { return m_texts.size() >= nCount; });
-}
-
-std::vector<std::string> CCaptureReporter::Texts()
+std::vector<SBox> CTestOwner::Boxes()
 {
     std::lock_guard<std::mutex> lock(m_mx);
-    return m_texts;
-}
-
-std::vector<std::thread::id> CCaptureReporter::Threads()
-{
-    std::lock_guard<std::mutex> lock(m_mx);
-    return m_threads;
-}
-
-std::string CCaptureReporter::Caption()
-{
-    std::lock_guard<std::mutex> lock(m_mx);
-    return m_strCaption;
+    return m_boxes;
 }
 
 std::string BoxText(const std::string& strOperation, const std::string& strSystem, int nPort)
@@ -223,13 +164,10 @@ std::string BoxText(const std::string& strOperation, const std::string& strSyste
         + "\nPort: " + std::to_string(nPort) + "\n";
 }
 
-size_t CountEntries(const char* szDir)
+void SPortFixture::Start(uint32_t dwMask)
 {
-    size_t n = 0;
-    if (DIR* pDir = ::opendir(szDir)) {
-        while (::readdir(pDir))
-            ++n;
-        ::closedir(pDir);
-    }
-    return n;
+    ASSERT_TRUE(Open(115200, 'N', 8, 1, dwMask));
+    ASSERT_TRUE(port.StartMonitoring());
+    ASSERT_TRUE(Write("S"));
+    ASSERT_EQ(pty.Receive(1), Of("S"));
 }

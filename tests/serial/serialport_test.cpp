@@ -11,18 +11,7 @@ namespace {
 
 constexpr uint32_t g_dwMask = EV_RXCHAR | EV_CTS;
 
-struct SPortTest : testing::Test {
-    SPortTest() { port.SetErrorReporter(&reporter); }
-    bool Open(unsigned nBaud = 115200, char cParity = 'N', unsigned nData = 8, unsigned nStop = 1)
-    {
-        return port.InitPort(
-            &owner, pty.SlavePath(), 7, nBaud, cParity, nData, nStop, g_dwMask, 8192);
-    }
-    CPty pty;
-    CTestOwner owner;
-    CCaptureReporter reporter;
-    CSerialPort port;
-};
+using SPortTest = SPortFixture;
 
 TEST_F(SPortTest, MissingOrHeldPortFailsWithoutBoxThenGoodPortOpens)
 {
@@ -39,7 +28,7 @@ TEST_F(SPortTest, MissingOrHeldPortFailsWithoutBoxThenGoodPortOpens)
 
     EXPECT_TRUE(Open());
     EXPECT_TRUE(port.PortOpen());
-    EXPECT_TRUE(reporter.Texts().empty());
+    EXPECT_TRUE(owner.Boxes().empty());
 
     // While we hold it, nobody else gets it.
     CSerialPort other;
@@ -60,15 +49,14 @@ TEST_P(SConfigTest, OneBoxForTheFailedStepAndStillOpen)
     const SConfigCase& c = GetParam();
     EXPECT_TRUE(Open(c.nBaud, c.cParity, c.nData, c.nStop));
     EXPECT_TRUE(port.PortOpen());
-    const auto texts = reporter.Texts();
-    if (!c.szBox) {
-        EXPECT_TRUE(texts.empty());
+    const auto boxes = owner.Boxes();
+    ASSERT_EQ(boxes.size(), c.szBox ? 1u : 0u);
+    if (!c.szBox)
         return;
-    }
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], BoxText(c.szBox, "Invalid argument", 7));
-    EXPECT_EQ(reporter.Caption(), "Application Error");
-    EXPECT_EQ(reporter.Threads()[0], std::this_thread::get_id()); // InitPort's boxes run in place
+    EXPECT_EQ(boxes[0].strText, BoxText(c.szBox, "Invalid argument", g_nPort));
+    EXPECT_EQ(owner.Boxes()[0].strCaption, "Application Error");
+    EXPECT_EQ(
+        owner.Boxes()[0].idThread, std::this_thread::get_id()); // InitPort's boxes run in place
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, SConfigTest,
@@ -123,7 +111,7 @@ TEST_F(SPortTest, ComNameResolvesThroughPortsDir)
 TEST_F(SPortTest, WriteToPortAppendsWithinCapacityAndRefusesTheRest)
 {
     ASSERT_TRUE(port.InitPort(&owner, pty.SlavePath(), 7, 9600, 'N', 8, 1, g_dwMask, 16));
-    const std::vector<unsigned char> bytes(17, 'x');
+    const Bytes bytes(17, 'x');
     EXPECT_FALSE(port.WriteToPort(bytes.data(), 17));
     EXPECT_EQ(port.WriteSize(), 0u);
     EXPECT_TRUE(port.WriteToPort(bytes.data(), 10));
@@ -146,8 +134,8 @@ TEST_F(SPortTest, ErrorTextIsComposedWhole)
     const std::string strLong(1000, 'o');
     errno = ENOENT;
     port.ProcessErrorMessage(strLong.c_str());
-    ASSERT_EQ(reporter.Texts().size(), 1u);
-    EXPECT_EQ(reporter.Texts()[0], BoxText(strLong, "No such file or directory", 0));
+    ASSERT_EQ(owner.Boxes().size(), 1u);
+    EXPECT_EQ(owner.Boxes()[0].strText, BoxText(strLong, "No such file or directory", 0));
 }
 
 TEST_F(SPortTest, DestructorClosesAnOpenPortAndEndsItsThread)
