@@ -19,7 +19,9 @@
 
 #ifdef BREM_BENCH_QT_OWNER
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QMetaObject>
+#include <QTimer>
 #endif
 
 namespace {
@@ -134,13 +136,20 @@ bool ReadSome(int hFile, std::vector<unsigned char>& buffer, size_t nWant)
 // Waits (in the owner's event loop for the Qt variant) until done() holds.
 void WaitFor(const std::function<bool()>& done)
 {
-    while (!done()) {
 #ifdef BREM_BENCH_QT_OWNER
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    // A real event loop: it sleeps between events, as the window's does.
+    QEventLoop loop;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    timer.start(1);
+    loop.exec();
 #else
+    while (!done())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 #endif
-    }
 }
 
 void DeliveryRate(unsigned nSpin, uint32_t dwMask, const char* szMaskName)
