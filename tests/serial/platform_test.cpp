@@ -53,14 +53,6 @@ INSTANTIATE_TEST_SUITE_P(Modes, BuildCommDCBTest,
         SModeCase { "baud=9600 parity=N data=8 stop=3" }, SModeCase { "baud=9600 speed=1" },
         SModeCase { "baud 9600" }, SModeCase { "" }, SModeCase { "baud=" }));
 
-TEST(SerialPlatform, OnlyNamedRatesAreStandard)
-{
-    for (uint32_t n : { 9600u, 19200u, 38400u, 57600u, 115200u, 4000000u })
-        EXPECT_TRUE(IsStandardBaudRate(n)) << n;
-    for (uint32_t n : { 0u, 12345u, 115201u, 4000001u })
-        EXPECT_FALSE(IsStandardBaudRate(n)) << n;
-}
-
 TEST(SerialPlatform, WriteTimeoutIsPerByteAndDoesNotWrap)
 {
     COMMTIMEOUTS t;
