@@ -69,7 +69,8 @@ public:
     // time-outs 1000 ms, RTS on, no flow control. Stops a running monitor thread and closes a
     // port still held first. False only when the port cannot be opened (absent, held by another
     // program, not a terminal): no box then. A configuration step that fails shows one box and
-    // skips the later steps; the port stays open and the result is true.
+    // skips the later steps; the port stays open and the result is true. Only EV_RXCHAR can be
+    // waited for on POSIX; the other bits of the mask are notified on every pass that reads.
     bool InitPort(CSerialPortOwner* pPortOwner, unsigned portnr, unsigned baud, char parity,
         unsigned databits, unsigned stopbits, uint32_t dwCommEvents, unsigned nBufferSize);
     // Same on a device path or "COM<n>" name; portnr only labels notifications and boxes.
