@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -280,6 +281,31 @@ TEST_F(CliE2eTest, InterruptClosesThePortAndRestoresIt)
     EXPECT_EQ(flock(nFd, LOCK_EX | LOCK_NB), 0);
     close(nFd);
     StopSim();
+}
+
+TEST_F(CliE2eTest, ComNameResolvesThroughThePortsDirectory)
+{
+    std::string strDir = TempPath("ports");
+    ASSERT_EQ(mkdir(strDir.c_str(), 0700), 0);
+    setenv("BREM_PORTS_DIR", strDir.c_str(), 1);
+    std::string strImage = RandomBytes(5000, 8);
+    std::string strPath = Image(strImage);
+    StartSim({ "--link", strDir + "/COM3" });
+
+    EXPECT_EQ(RunCli({ "--port", "COM3", "--timeout", "10", strPath }), 0) << m_cli.Err();
+    CChildProcess list;
+    ASSERT_TRUE(list.Start({ BREM_CLI_PATH, "--list-ports" }));
+    EXPECT_EQ(list.Wait(10s), 0);
+    StopSim();
+    unsetenv("BREM_PORTS_DIR");
+    unlink((strDir + "/COM3").c_str());
+    rmdir(strDir.c_str());
+
+    EXPECT_EQ(ReadFile(m_strSimOut), strImage);
+    std::vector<std::string> ports = Lines(list.Out());
+    ASSERT_EQ(ports.size(), 20u);
+    EXPECT_EQ(ports[2].rfind("COM3 ", 0), 0u);
+    EXPECT_NE(ports[2].find("present"), std::string::npos) << ports[2];
 }
 
 struct RefusedRunCase {
