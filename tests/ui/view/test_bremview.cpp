@@ -143,16 +143,6 @@ private Q_SLOTS:
         QCOMPARE(m_pView->LogBytes(), QByteArray("abcdef"));
     }
 
-    void TypingSendsOneByteAndInsertsAtTheCaret()
-    {
-        m_pView->SetLogBytes("abcd");
-        PutCaret(2);
-        QTest::keyClicks(m_pView, "XY");
-        QCOMPARE(m_host.m_baWritten, QByteArray("XY"));
-        QCOMPARE(m_pView->LogBytes(), QByteArray("abXYcd"));
-        QVERIFY(m_host.m_listBoxes.isEmpty());
-    }
-
     void TypingWithThePortClosedOnlyComplains()
     {
         m_host.m_nPortOpen = 0;
@@ -169,6 +159,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("nKey");
         QTest::addColumn<QByteArray>("baSent");
         QTest::addColumn<QByteArray>("baLog");
+        QTest::newRow("letter") << int(Qt::Key_X) << QByteArray("x") << QByteArray("abxcd");
         QTest::newRow("enter") << int(Qt::Key_Return) << QByteArray("\r") << QByteArray("ab\r\ncd");
         QTest::newRow("backspace")
             << int(Qt::Key_Backspace) << QByteArray("\b") << QByteArray("acd");
@@ -331,12 +322,6 @@ private Q_SLOTS:
         Feed("rx");
         QTest::keyClick(m_pView, 'T');
         QCOMPARE(m_pView->LogBytes(), QByteArray("rxT"));
-    }
-
-    void WrapsAndNeverScrollsSideways()
-    {
-        QCOMPARE(m_pView->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-        QCOMPARE(m_pView->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     }
 };
 
