@@ -1,48 +1,37 @@
 // brem-sim as a separate process, with this test as the host on the other end of its pty.
+#include "childprocess.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
+using namespace std::chrono_literals;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto g_deadline = std::chrono::seconds(10);
-
-int MsLeft(Clock::time_point tEnd)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(tEnd - Clock::now());
-    return left.count() > 0 ? int(left.count()) : 0;
-}
 
 // Reads up to nCount bytes, waiting until they are all there or the deadline passes.
 std::string ReadFor(int h, size_t nCount, Clock::time_point tEnd)
 {
     std::string str;
     while (str.size() < nCount) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(tEnd - Clock::now());
         pollfd pfd { h, POLLIN, 0 };
-        const int n = poll(&pfd, 1, MsLeft(tEnd));
+        const int n = poll(&pfd, 1, ms.count() > 0 ? int(ms.count()) : 0);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            break;
         char ab[8192];
-        const ssize_t nRead = read(h, ab, std::min(sizeof(ab), nCount - str.size()));
-        if (nRead < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
+        const ssize_t nRead
+            = n > 0 ? read(h, ab, std::min(sizeof(ab), nCount - str.size())) : ssize_t(-1);
         if (nRead <= 0)
             break;
         str.append(ab, size_t(nRead));
@@ -50,96 +39,11 @@ std::string ReadFor(int h, size_t nCount, Clock::time_point tEnd)
     return str;
 }
 
-class CSimProcess {
-public:
-    ~CSimProcess()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        if (m_hOut >= 0)
-            close(m_hOut);
-    }
-
-    // Starts brem-sim and returns the first line it prints (its device path).
-    std::string Start(const std::vector<std::string>& args)
-    {
-        std::vector<std::string> all = { BREM_SIM_PATH };
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& str : all)
-            argv.push_back(str.data());
-        argv.push_back(nullptr);
-        int ahPipe[2];
-        if (pipe2(ahPipe, O_CLOEXEC) != 0)
-            return "";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ahPipe[1], 1);
-        const int nErr = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(ahPipe[1]);
-        m_hOut = ahPipe[0];
-        if (nErr != 0) {
-            m_pid = -1;
-            return "";
-        }
-        const auto tEnd = Clock::now() + g_deadline;
-        while (m_strOut.find('\n') == std::string::npos) {
-            const std::string str = ReadFor(m_hOut, 1, tEnd);
-            if (str.empty())
-                break;
-            m_strOut += str;
-        }
-        const size_t nEol = m_strOut.find('\n');
-        if (nEol == std::string::npos)
-            return "";
-        std::string strLine = m_strOut.substr(0, nEol);
-        m_strOut.erase(0, nEol + 1);
-        return strLine;
-    }
-
-    // Waits for the process to end (after an optional signal); returns its exit status and
-    // leaves what it printed in Out().
-    int Finish(int nSignal = 0)
-    {
-        if (nSignal != 0)
-            kill(m_pid, nSignal);
-        const auto tEnd = Clock::now() + g_deadline;
-        for (;;) {
-            const std::string str = ReadFor(m_hOut, 4096, tEnd);
-            if (str.empty())
-                break;
-            m_strOut += str;
-        }
-        if (MsLeft(tEnd) == 0)
-            kill(m_pid, SIGKILL);
-        int nStatus = 0;
-        waitpid(m_pid, &nStatus, 0);
-        m_pid = -1;
-        return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    }
-
-    const std::string& Out() const { return m_strOut; }
-
-private:
-    pid_t m_pid = -1;
-    int m_hOut = -1;
-    std::string m_strOut;
-};
-
-std::string TempPath(const char* pszName)
+// Starts brem-sim and returns the first line it prints (its device path).
+std::string StartSim(CChildProcess& sim, std::vector<std::string> args)
 {
-    const char* pszDir = std::getenv("TMPDIR");
-    return std::string(pszDir ? pszDir : "/tmp") + "/brem-simtest-" + std::to_string(getpid()) + "-"
-        + pszName;
-}
-
-std::string ReadFile(const std::string& strPath)
-{
-    std::ifstream in(strPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    args.insert(args.begin(), BREM_SIM_PATH);
+    return sim.Start(args) ? sim.FirstLine(10s) : "";
 }
 
 int OpenHost(const std::string& strPath)
@@ -161,23 +65,24 @@ const std::string g_strAbc("\x06\x02\x00\x03"
 
 TEST(SimProcess, AbcDownloadThroughLink)
 {
-    const std::string strOut = TempPath("abc.bin");
-    const std::string strLink = TempPath("link");
-    CSimProcess sim;
-    const std::string strDevice = sim.Start({ "--out", strOut, "--link", strLink, "--once" });
-    ASSERT_FALSE(strDevice.empty());
+    const std::string strBase = testing::TempDir() + "brem-simtest-" + std::to_string(getpid());
+    const std::string strOut = strBase + "-abc.bin";
+    const std::string strLink = strBase + "-link";
+    CChildProcess sim;
+    ASSERT_FALSE(StartSim(sim, { "--out", strOut, "--link", strLink, "--once" }).empty());
     const int h = OpenHost(strLink);
     ASSERT_GE(h, 0);
-    const auto tEnd = Clock::now() + g_deadline;
+    const auto tEnd = Clock::now() + 10s;
 
     Send(h, "P");
     EXPECT_EQ(ReadFor(h, g_strDefaultAnswer.size(), tEnd), g_strDefaultAnswer);
     Send(h, g_strAbc);
     EXPECT_EQ(ReadFor(h, 1, tEnd), "\x05");
 
-    EXPECT_EQ(sim.Finish(), 0);
+    EXPECT_EQ(sim.Wait(10s), 0);
     close(h);
-    EXPECT_EQ(ReadFile(strOut), "abc");
+    std::ifstream in(strOut, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "abc");
     EXPECT_NE(sim.Out().find("brem-sim: downloads=1 frames_accepted=1 frames_refused=0 bytes=3 "
                              "image=ok crc32=352441c2 "),
         std::string::npos)
@@ -188,54 +93,48 @@ TEST(SimProcess, AbcDownloadThroughLink)
 
 TEST(SimProcess, HangupAfterFrameClosesTheLine)
 {
-    CSimProcess sim;
-    const std::string strDevice = sim.Start({ "--hangup-after", "1", "--ident", "X" });
-    ASSERT_FALSE(strDevice.empty());
+    CChildProcess sim;
+    const std::string strDevice = StartSim(sim, { "--hangup-after", "1", "--ident", "X" });
     const int h = OpenHost(strDevice);
     ASSERT_GE(h, 0);
-    const auto tEnd = Clock::now() + g_deadline;
+    const auto tEnd = Clock::now() + 10s;
 
     Send(h, "P");
     EXPECT_EQ(ReadFor(h, 49, tEnd), "PX" + std::string(47, '\0'));
-    std::string strFrame = "\x06\x02\x10";
-    strFrame += '\0';
-    strFrame += std::string(4096, 'a') + '\0' + '\x17';
-    Send(h, strFrame);
+    Send(h, std::string("\x06\x02\x10\x00", 4) + std::string(4096, 'a') + '\0' + '\x17');
     EXPECT_EQ(ReadFor(h, 1, tEnd), "\x05");
     // Then the line goes dead: end of file or EIO, not a time-out.
     pollfd pfd { h, POLLIN, 0 };
-    ASSERT_EQ(poll(&pfd, 1, MsLeft(tEnd)), 1);
+    ASSERT_EQ(poll(&pfd, 1, 10000), 1);
     char c = 0;
     EXPECT_LE(read(h, &c, 1), 0);
-    EXPECT_EQ(sim.Finish(), 0);
+    EXPECT_EQ(sim.Wait(10s), 0);
     close(h);
-    EXPECT_NE(sim.Out().find("frames_accepted=1 "), std::string::npos) << sim.Out();
-    EXPECT_NE(sim.Out().find("image=incomplete "), std::string::npos) << sim.Out();
-    EXPECT_NE(sim.Out().find("exit=hangup"), std::string::npos) << sim.Out();
+    for (const char* psz : { "frames_accepted=1 ", "image=incomplete ", "exit=hangup" })
+        EXPECT_NE(sim.Out().find(psz), std::string::npos) << sim.Out();
 }
 
 TEST(SimProcess, EchoSurvivesTheHostReopening)
 {
-    CSimProcess sim;
-    const std::string strDevice = sim.Start({ "--echo" });
-    ASSERT_FALSE(strDevice.empty());
-    const auto tEnd = Clock::now() + g_deadline;
-    for (const char* pszText : { "hello\r\n", "again" }) {
+    CChildProcess sim;
+    const std::string strDevice = StartSim(sim, { "--echo" });
+    const auto tEnd = Clock::now() + 10s;
+    for (const std::string strText : { "hello\r\n", "again" }) {
         const int h = OpenHost(strDevice);
         ASSERT_GE(h, 0);
-        Send(h, pszText);
-        EXPECT_EQ(ReadFor(h, std::string(pszText).size(), tEnd), pszText);
+        Send(h, strText);
+        EXPECT_EQ(ReadFor(h, strText.size(), tEnd), strText);
         close(h);
     }
-    EXPECT_EQ(sim.Finish(SIGTERM), 0);
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(10s), 0);
     EXPECT_NE(sim.Out().find("brem-sim: downloads=0 "), std::string::npos) << sim.Out();
 }
 
 std::string FullFrame(char c, bool bFirst)
 {
-    std::string str = bFirst ? "\x06" : "";
-    str += std::string("\x02\x10\x00", 3) + std::string(4096, c) + '\0' + '\x17';
-    return str;
+    return (bFirst ? "\x06" : "") + std::string("\x02\x10\x00", 3) + std::string(4096, c) + '\0'
+        + '\x17';
 }
 
 struct ExchangeCase {
@@ -255,17 +154,16 @@ class SimProcessExchange : public testing::TestWithParam<ExchangeCase> { };
 TEST_P(SimProcessExchange, AnswersByteForByte)
 {
     const ExchangeCase& c = GetParam();
-    CSimProcess sim;
-    const std::string strDevice = sim.Start(c.m_args);
-    ASSERT_FALSE(strDevice.empty());
-    const int h = OpenHost(strDevice);
+    CChildProcess sim;
+    const int h = OpenHost(StartSim(sim, c.m_args));
     ASSERT_GE(h, 0);
-    const auto tEnd = Clock::now() + g_deadline;
+    const auto tEnd = Clock::now() + 10s;
     for (const auto& step : c.m_steps) {
         Send(h, step.first);
         EXPECT_EQ(ReadFor(h, step.second.size(), tEnd), step.second);
     }
-    EXPECT_EQ(sim.Finish(SIGTERM), 0);
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(10s), 0);
     close(h);
     EXPECT_NE(sim.Out().find(c.m_pszSummary), std::string::npos) << sim.Out();
 }
@@ -297,9 +195,9 @@ TEST(SimProcess, MisuseExitsWithTwo)
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>> {
              { "--refuse", "x" }, { "--ident", std::string(49, 'a') }, { "--ident-hex", "5" },
              { "--flood-kind", "words" }, { "--baud" }, { "--frobnicate" } }) {
-        CSimProcess sim;
-        EXPECT_EQ(sim.Start(args), "");
-        EXPECT_EQ(sim.Finish(), 2) << args[0];
+        CChildProcess sim;
+        EXPECT_EQ(StartSim(sim, args), "");
+        EXPECT_EQ(sim.Wait(10s), 2) << args[0];
     }
 }
 
