@@ -199,16 +199,6 @@ TEST_F(DownloadEngineTest, FirstReplyOtherThanPLeavesTimerAndLogsEmptyIdent)
     EXPECT_EQ(m_host.m_vTx[2], Frame(Pattern(5000), 0, 4096, true));
 }
 
-TEST_F(DownloadEngineTest, IdentStartingWithZeroLogsEmptyLine)
-{
-    Down(m_dir.Write("abc.bin", { 'a', 'b', 'c' }));
-    CBytes vIdent = Ident("\x01VISIBLE");
-    vIdent[0] = 0;
-    Handshake(vIdent);
-    EXPECT_EQ(m_host.m_vLines.end()[-3], "");
-    EXPECT_EQ(m_host.m_vLines.end()[-2], "Handshake OK");
-}
-
 TEST_F(DownloadEngineTest, TimerTickWhileSendingPollsAgain)
 {
     Down(m_dir.Write("two.bin", Pattern(8192)));
@@ -320,15 +310,22 @@ TEST_F(DownloadEngineTest, DownLogsHeaderTextOfBytes3To50)
     }
 }
 
-// A download interrupted after 48 or more acknowledgements leaves the count past the buffer.
-TEST_F(DownloadEngineTest, LeftoverCountRestartsIdentAtZero)
+// A download interrupted after 48 or more acknowledgements leaves the count past the buffer:
+// the identification is stored from its start all the same.
+TEST_F(DownloadEngineTest, IdentIsLoggedFromItsStart)
 {
-    for (int nLeftover : { 48, 60, 99, 100, 5000, -1 }) {
+    const struct {
+        int nLeftover;
+        std::string strIdent;
+        const char* pszLine;
+    } cases[] = { { 0, std::string("\0VISIBLE", 8), "" }, { 48, "AGAIN", "AGAIN" },
+        { 100, "AGAIN", "AGAIN" }, { 5000, "AGAIN", "AGAIN" }, { -1, "AGAIN", "AGAIN" } };
+    for (const auto& c : cases) {
         m_host = CRecordingHost();
         Down(m_dir.Write("abc.bin", { 'a', 'b', 'c' }));
-        g_nCounter = nLeftover;
-        Handshake(Ident("AGAIN"));
-        EXPECT_EQ(m_host.m_vLines.end()[-3], "AGAIN") << nLeftover;
+        g_nCounter = c.nLeftover;
+        Handshake(Ident(c.strIdent));
+        EXPECT_EQ(m_host.m_vLines.end()[-3], c.pszLine) << c.nLeftover;
         EXPECT_EQ(m_host.m_vLines.end()[-2], "Handshake OK");
         EXPECT_EQ(m_host.m_vTx.back().size(), 9u);
     }
