@@ -29,35 +29,28 @@ CChildProcess::~CChildProcess()
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
     }
-    CloseFd(m_nPidFd);
-    CloseFd(m_nOutFd);
-    CloseFd(m_nErrFd);
+    for (int* pFd : { &m_nPidFd, &m_nOutFd, &m_nErrFd })
+        CloseFd(*pFd);
 }
 
 bool CChildProcess::Start(const std::vector<std::string>& argv)
 {
-    int anOut[2];
-    int anErr[2];
-    if (pipe2(anOut, O_CLOEXEC) != 0)
-        return false;
-    if (pipe2(anErr, O_CLOEXEC) != 0) {
-        close(anOut[0]);
-        close(anOut[1]);
-        return false;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, anOut[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, anErr[1], 2);
+    int anOut[2] = { -1, -1 };
+    int anErr[2] = { -1, -1 };
     std::vector<char*> args;
     for (const std::string& str : argv)
         args.push_back(const_cast<char*>(str.c_str()));
     args.push_back(nullptr);
-    int nError = posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    int nError = pipe2(anOut, O_CLOEXEC) || pipe2(anErr, O_CLOEXEC)
+        || posix_spawn_file_actions_adddup2(&actions, anOut[1], 1)
+        || posix_spawn_file_actions_adddup2(&actions, anErr[1], 2)
+        || posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(anOut[1]);
-    close(anErr[1]);
+    CloseFd(anOut[1]);
+    CloseFd(anErr[1]);
     m_nOutFd = anOut[0];
     m_nErrFd = anErr[0];
     if (nError != 0) {
@@ -71,29 +64,25 @@ bool CChildProcess::Start(const std::vector<std::string>& argv)
 bool CChildProcess::PumpOnce(Clock::time_point tpDeadline)
 {
     pollfd afd[3];
-    int nCount = 0;
     int* apFd[3] = {};
+    nfds_t nCount = 0;
     for (int* pFd : { &m_nOutFd, &m_nErrFd, &m_nPidFd }) {
         if (*pFd >= 0) {
             afd[nCount] = { *pFd, POLLIN, 0 };
             apFd[nCount++] = pFd;
         }
     }
-    if (nCount == 0)
-        return false;
     auto msLeft
         = std::chrono::duration_cast<std::chrono::milliseconds>(tpDeadline - Clock::now()).count();
     // Past the deadline, still take what is already there.
-    int nReady = poll(afd, nCount, msLeft > 0 ? static_cast<int>(msLeft) + 1 : 0);
-    if (nReady < 0)
-        return errno == EINTR && Clock::now() < tpDeadline;
-    if (nReady == 0)
-        return false;
-    for (int i = 0; i < nCount; ++i) {
+    int nReady = nCount ? poll(afd, nCount, msLeft > 0 ? static_cast<int>(msLeft) + 1 : 0) : 0;
+    if (nReady <= 0)
+        return nReady < 0 && errno == EINTR && Clock::now() < tpDeadline;
+    for (nfds_t i = 0; i < nCount; ++i) {
         if (!afd[i].revents)
             continue;
+        int nStatus = 0;
         if (apFd[i] == &m_nPidFd) {
-            int nStatus = 0;
             if (waitpid(m_pid, &nStatus, WNOHANG) == m_pid) {
                 m_bExited = true;
                 m_nStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 128 + WTERMSIG(nStatus);
@@ -124,21 +113,17 @@ bool CChildProcess::PumpUntil(const std::function<bool()>& fnDone, Clock::durati
 std::string CChildProcess::FirstLine(Clock::duration timeout)
 {
     PumpUntil([this]() { return m_strOut.find('\n') != std::string::npos; }, timeout);
-    size_t nEnd = m_strOut.find('\n');
-    return nEnd == std::string::npos ? std::string() : m_strOut.substr(0, nEnd);
+    return m_strOut.substr(0, m_strOut.find('\n') == std::string::npos ? 0 : m_strOut.find('\n'));
 }
 
 int CChildProcess::Wait(Clock::duration timeout)
 {
-    if (m_pid <= 0)
-        return -1;
-    bool bDone = PumpUntil([this]() { return m_bExited && m_nOutFd < 0 && m_nErrFd < 0; }, timeout);
-    if (!bDone) {
-        kill(m_pid, SIGKILL);
-        PumpUntil([this]() { return m_bExited; }, std::chrono::seconds(5));
-        return -1;
-    }
-    return m_nStatus;
+    if (m_pid > 0
+        && PumpUntil([this]() { return m_bExited && m_nOutFd < 0 && m_nErrFd < 0; }, timeout))
+        return m_nStatus;
+    Signal(SIGKILL);
+    PumpUntil([this]() { return m_bExited || m_pid <= 0; }, std::chrono::seconds(5));
+    return -1;
 }
 
 void CChildProcess::Signal(int nSignal)

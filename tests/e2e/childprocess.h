@@ -31,7 +31,6 @@ public:
 
     const std::string& Out() const { return m_strOut; }
     const std::string& Err() const { return m_strErr; }
-    pid_t Pid() const { return m_pid; }
 
 private:
     bool PumpOnce(Clock::time_point tpDeadline);
