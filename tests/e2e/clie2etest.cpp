@@ -17,6 +17,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 using namespace std::chrono_literals;
 
@@ -26,17 +27,13 @@ constexpr auto g_processTimeout = 60s;
 
 std::string TempPath(const std::string& strName)
 {
-    const char* pDir = getenv("TMPDIR");
-    std::string strDir = pDir && *pDir ? pDir : "/tmp";
-    return strDir + "/brem-e2e-" + std::to_string(getpid()) + "-" + strName;
+    return testing::TempDir() + "brem-e2e-" + std::to_string(getpid()) + "-" + strName;
 }
 
 std::string ReadFile(const std::string& strPath)
 {
     std::ifstream in(strPath, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string RandomBytes(size_t nCount, unsigned nSeed)
@@ -182,7 +179,7 @@ TEST_F(CliE2eTest, DeviceTextCannotReachTheTerminal)
 struct FaultCase {
     const char* m_pszName;
     std::vector<std::string> m_simOptions;
-    int m_nFrames;
+    int m_nFrames; // 0: another program holds the port
     const char* m_pszTimeout;
     int m_nStatus;
     const char* m_pszLogEnd; // the end of stdout
@@ -194,10 +191,17 @@ class CliFaultTest : public CliE2eTest, public testing::WithParamInterface<Fault
 TEST_P(CliFaultTest, StatusAndLastLinesAgree)
 {
     const FaultCase& c = GetParam();
-    std::string strPath = Image(RandomBytes(c.m_nFrames * 4096, c.m_nStatus));
+    std::string strPath = Image(RandomBytes(c.m_nFrames ? c.m_nFrames * 4096 : 100, c.m_nStatus));
     std::string strDevice = StartSim(c.m_simOptions);
+    int nFd = c.m_nFrames ? -1 : open(strDevice.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (c.m_nFrames == 0) { // held by another program
+        ASSERT_GE(nFd, 0);
+        ASSERT_EQ(flock(nFd, LOCK_EX | LOCK_NB), 0);
+    }
     EXPECT_EQ(RunCli({ "--port", strDevice, "--timeout", c.m_pszTimeout, strPath }), c.m_nStatus)
         << m_cli.Err();
+    if (nFd >= 0)
+        close(nFd);
     StopSim();
     const std::string strEnd = c.m_pszLogEnd;
     EXPECT_EQ(m_cli.Out().substr(m_cli.Out().size() - std::min(m_cli.Out().size(), strEnd.size())),
@@ -213,21 +217,9 @@ INSTANTIATE_TEST_SUITE_P(Devices, CliFaultTest,
         FaultCase { "StopsAnswering", { "--stop-after", "2" }, 6, "1.5", 5, "Frame 2  OK\n",
             "stopped answering after frame 2" },
         FaultCase {
-            "Unplugged", { "--hangup-after", "2" }, 6, "10", 3, "Frame 2  OK\n", "port failed" }),
+            "Unplugged", { "--hangup-after", "2" }, 6, "10", 3, "Frame 2  OK\n", "port failed" },
+        FaultCase { "PortHeld", {}, 0, "10", 3, "", "cannot open port" }),
     [](const testing::TestParamInfo<FaultCase>& row) { return row.param.m_pszName; });
-
-TEST_F(CliE2eTest, PortHeldByAnotherProgram)
-{
-    std::string strPath = Image(RandomBytes(100, 5));
-    std::string strDevice = StartSim({});
-    int nFd = open(strDevice.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(nFd, 0);
-    ASSERT_EQ(flock(nFd, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(RunCli({ "--port", strDevice, "--timeout", "10", strPath }), 3) << m_cli.Err();
-    close(nFd);
-    StopSim();
-    EXPECT_NE(LastLine(m_cli.Err()).find("cannot open port"), std::string::npos) << m_cli.Err();
-}
 
 TEST_F(CliE2eTest, InterruptClosesThePortAndRestoresIt)
 {
@@ -247,10 +239,8 @@ TEST_F(CliE2eTest, InterruptClosesThePortAndRestoresIt)
 
     termios after {};
     ASSERT_EQ(tcgetattr(nFd, &after), 0);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
-    EXPECT_EQ(after.c_iflag, before.c_iflag);
-    EXPECT_EQ(after.c_oflag, before.c_oflag);
-    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(std::tie(after.c_lflag, after.c_iflag, after.c_oflag, after.c_cflag),
+        std::tie(before.c_lflag, before.c_iflag, before.c_oflag, before.c_cflag));
     // Released: another program may take the port now.
     EXPECT_EQ(flock(nFd, LOCK_EX | LOCK_NB), 0);
     close(nFd);
