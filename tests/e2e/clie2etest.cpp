@@ -274,7 +274,7 @@ TEST_F(CliE2eTest, ComNameResolvesThroughThePortsDirectory)
 
 struct RefusedRunCase {
     const char* m_pszName;
-    std::vector<std::string> m_args; // "IMAGE" / "EMPTY" stand for an image / an empty file
+    std::vector<std::string> m_args; // "=bytes" stands for an image file of those bytes
     int m_nStatus;
     const char* m_pszLastLine;
 };
@@ -287,30 +287,23 @@ TEST_P(CliRefusedRunTest, StopsBeforeThePort)
 {
     const RefusedRunCase& c = GetParam();
     std::vector<std::string> args = { "--port", "/nonexistent/brem-port" };
-    for (const std::string& strArg : c.m_args) {
-        if (strArg == "IMAGE")
-            args.push_back(Image("firmware"));
-        else if (strArg == "EMPTY")
-            args.push_back(Image(""));
-        else
-            args.push_back(strArg);
-    }
+    for (const std::string& strArg : c.m_args)
+        args.push_back(strArg[0] == '=' ? Image(strArg.substr(1)) : strArg);
     EXPECT_EQ(RunCli(args), c.m_nStatus) << m_cli.Err();
     EXPECT_NE(LastLine(m_cli.Err()).find(c.m_pszLastLine), std::string::npos) << m_cli.Err();
     EXPECT_EQ(m_cli.Out(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliRefusedRunTest,
-    testing::Values(RefusedRunCase { "EmptyImage", { "EMPTY" }, 4, "is empty" },
+    testing::Values(RefusedRunCase { "EmptyImage", { "=" }, 4, "is empty" },
         RefusedRunCase { "MissingImage", { "/nonexistent/brem.bin" }, 4, "cannot open image" },
         RefusedRunCase { "DirectoryAsImage", { "/" }, 4, "not a regular file" },
         RefusedRunCase { "NoImage", {}, 2, "no image" },
-        RefusedRunCase { "UnknownOption", { "--fast", "IMAGE" }, 2, "unknown option" },
-        RefusedRunCase { "BadBaud", { "--baud", "fast", "IMAGE" }, 2, "--baud" },
-        RefusedRunCase { "BadTimeout", { "--timeout", "-1", "IMAGE" }, 2, "--timeout" },
-        RefusedRunCase { "TwoImages", { "IMAGE", "IMAGE" }, 2, "one image only" },
+        RefusedRunCase { "UnknownOption", { "--fast", "=firmware" }, 2, "unknown option" },
+        RefusedRunCase { "BadBaud", { "--baud", "fast", "=firmware" }, 2, "--baud" },
+        RefusedRunCase { "TwoImages", { "=firmware", "=firmware" }, 2, "one image only" },
         RefusedRunCase {
-            "MissingPort", { "IMAGE" }, 3, "cannot open port /nonexistent/brem-port" }),
+            "MissingPort", { "=firmware" }, 3, "cannot open port /nonexistent/brem-port" }),
     [](const testing::TestParamInfo<RefusedRunCase>& row) { return row.param.m_pszName; });
 
 } // namespace
