@@ -144,8 +144,6 @@ const Case g_aCases[] = {
     { "RefuseSecondFrame", "P" + Frame(g_full1, true) + Frame(g_full2) + "P" + Frame("ok", true),
         g_strPollAnswer + g_strAck + g_strNak + g_strPollAnswer + g_strAck, "ok", 2, 1, O::Ok,
         false, [](CSimDevice::Options& o) { o.m_nRefuseFrame = 2; } },
-    { "RefuseFirstFrame", "P" + Frame("abc", true), g_strPollAnswer + g_strNak, "", 0, 1,
-        O::Refused, false, [](CSimDevice::Options& o) { o.m_nRefuseFrame = 1; } },
     { "StopAfterOneFrame", "P" + Frame(g_full1, true) + Frame(g_full2) + "P",
         g_strPollAnswer + g_strAck, g_full1, 1, 0, O::Incomplete, true,
         [](CSimDevice::Options& o) { o.m_nStopAfter = 1; } },

@@ -5,9 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <string>
 #include <unistd.h>
@@ -63,34 +61,6 @@ const std::string g_strAbc("\x06\x02\x00\x03"
                            "\x60\x03",
     9);
 
-TEST(SimProcess, AbcDownloadThroughLink)
-{
-    const std::string strBase = testing::TempDir() + "brem-simtest-" + std::to_string(getpid());
-    const std::string strOut = strBase + "-abc.bin";
-    const std::string strLink = strBase + "-link";
-    CChildProcess sim;
-    ASSERT_FALSE(StartSim(sim, { "--out", strOut, "--link", strLink, "--once" }).empty());
-    const int h = OpenHost(strLink);
-    ASSERT_GE(h, 0);
-    const auto tEnd = Clock::now() + 10s;
-
-    Send(h, "P");
-    EXPECT_EQ(ReadFor(h, g_strDefaultAnswer.size(), tEnd), g_strDefaultAnswer);
-    Send(h, g_strAbc);
-    EXPECT_EQ(ReadFor(h, 1, tEnd), "\x05");
-
-    EXPECT_EQ(sim.Wait(10s), 0);
-    close(h);
-    std::ifstream in(strOut, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "abc");
-    EXPECT_NE(sim.Out().find("brem-sim: downloads=1 frames_accepted=1 frames_refused=0 bytes=3 "
-                             "image=ok crc32=352441c2 "),
-        std::string::npos)
-        << sim.Out();
-    EXPECT_NE(access(strLink.c_str(), F_OK), 0) << "the link outlives the simulator";
-    unlink(strOut.c_str());
-}
-
 TEST(SimProcess, EchoSurvivesTheHostReopening)
 {
     CChildProcess sim;
@@ -120,7 +90,11 @@ struct ExchangeCase {
     std::vector<std::pair<std::string, std::string>> m_steps; // host sends, device answers
     const char* m_pszSummary;
     bool m_bHangsUp = false;
+    bool m_bViaLink = false; // the host opens g_strLink; it must be gone when the simulator is
 };
+
+const std::string g_strLink
+    = testing::TempDir() + "brem-simtest-" + std::to_string(getpid()) + "-link";
 
 void PrintTo(const ExchangeCase& c, std::ostream* pOut)
 {
@@ -133,7 +107,8 @@ TEST_P(SimProcessExchange, AnswersByteForByte)
 {
     const ExchangeCase& c = GetParam();
     CChildProcess sim;
-    const int h = OpenHost(StartSim(sim, c.m_args));
+    const std::string strDevice = StartSim(sim, c.m_args);
+    const int h = OpenHost(c.m_bViaLink ? g_strLink : strDevice);
     ASSERT_GE(h, 0);
     const auto tEnd = Clock::now() + 10s;
     for (const auto& step : c.m_steps) {
@@ -150,6 +125,7 @@ TEST_P(SimProcessExchange, AnswersByteForByte)
     EXPECT_EQ(sim.Wait(10s), 0);
     close(h);
     EXPECT_NE(sim.Out().find(c.m_pszSummary), std::string::npos) << sim.Out();
+    EXPECT_NE(access(g_strLink.c_str(), F_OK), 0) << "the link outlives the simulator";
 }
 
 const std::string g_strZeroIdentAnswer
@@ -165,6 +141,10 @@ INSTANTIATE_TEST_SUITE_P(Options, SimProcessExchange,
             { { "P", g_strDefaultAnswer }, { FullFrame('a', true), "\x05" },
                 { FullFrame('b', false), "\x15" } },
             "frames_accepted=1 frames_refused=1 bytes=4096 image=refused " },
+        ExchangeCase { "AbcThroughLinkOnce", { "--link", g_strLink, "--once" },
+            { { "P", g_strDefaultAnswer }, { g_strAbc, "\x05" } },
+            "downloads=1 frames_accepted=1 frames_refused=0 bytes=3 image=ok crc32=352441c2 ",
+            false, true },
         ExchangeCase { "PacedAbc", { "--baud", "115200", "--stats" },
             { { "P", g_strDefaultAnswer }, { g_strAbc, "\x05" } },
             "bytes=3 image=ok crc32=352441c2 " },
