@@ -286,27 +286,16 @@ TEST_F(DownloadEngineTest, DownFailuresCloseThePreviousImageAndStartNoTimer)
 
 TEST_F(DownloadEngineTest, DownLogsHeaderTextOfBytes3To50)
 {
-    CBytes vLong(3, 'x');
-    for (int i = 0; i < 60; ++i)
-        vLong.push_back(static_cast<unsigned char>('A' + i % 26));
-    const std::string strLong(vLong.begin() + 3, vLong.begin() + 51);
-    const CBytes vEmbedded = { 'x', 'y', 'z', 'H', 'i', 0, 'W', 'o' };
-
-    const struct {
-        CBytes vImage;
-        std::string strHeader;
-    } cases[] = {
-        { {}, "" },
-        { { 'a', 'b', 'c' }, "" },
-        { { 'a', 'b', 'c', 'd' }, "d" },
-        { vEmbedded, "Hi" },
-        { vLong, strLong },
-    };
-    for (const auto& c : cases) {
+    const std::string strAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    const std::string strLong = strAlphabet + strAlphabet + strAlphabet;
+    const std::pair<std::string, std::string> cases[]
+        = { { "", "" }, { "abc", "" }, { "abcd", "d" }, { std::string("xyzHi\0Wo", 8), "Hi" },
+              { "xyz" + strLong, strLong.substr(0, 48) } };
+    for (const auto& [strImage, strHeader] : cases) {
         m_host = CRecordingHost();
-        Down(m_dir.Write("h.bin", c.vImage));
+        Down(m_dir.Write("h.bin", CBytes(strImage.begin(), strImage.end())));
         ASSERT_EQ(m_host.m_vLines.size(), 2u);
-        EXPECT_EQ(m_host.m_vLines[0], c.strHeader);
+        EXPECT_EQ(m_host.m_vLines[0], strHeader);
     }
 }
 
