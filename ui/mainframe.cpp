@@ -148,7 +148,18 @@ void CMainFrame::SetProgressRange(uint32_t nLower, uint32_t nUpper)
 
 void CMainFrame::SetProgressPos(uint32_t nPos)
 {
-    m_pDlgBar->m_pProgress->setValue(ToProgress(nPos));
+    // QProgressBar repaints inside setValue; done here it would hold back the next frame.
+    m_nProgressPos = ToProgress(nPos);
+    if (m_bProgressQueued)
+        return;
+    m_bProgressQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_bProgressQueued = false;
+            m_pDlgBar->m_pProgress->setValue(m_nProgressPos);
+        },
+        Qt::QueuedConnection);
 }
 
 uintptr_t CMainFrame::SetTimer(uintptr_t nIDEvent, unsigned nElapseMs)

@@ -75,4 +75,6 @@ private:
 
     QTimer m_timer;
     uintptr_t m_nTimerEvent = 0;
+    int m_nProgressPos = 0;
+    bool m_bProgressQueued = false;
 };

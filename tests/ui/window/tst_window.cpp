@@ -357,11 +357,11 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(Log().contains(outcome), 15000);
         if (outcome == QLatin1String("DownLoad OK")) {
             QCOMPARE(Bar()->m_pProgress->maximum(), 4);
-            QCOMPARE(Bar()->m_pProgress->value(), 4);
+            QTRY_COMPARE(Bar()->m_pProgress->value(), 4);
             QVERIFY(Log().contains(QStringLiteral("Frame 4  OK")));
             QTRY_COMPARE_WITH_TIMEOUT(ReadFile(Path("received.bin")), baImage, 5000);
         } else {
-            QCOMPARE(Bar()->m_pProgress->value(), 1);
+            QTRY_COMPARE(Bar()->m_pProgress->value(), 1);
             QVERIFY(!Log().contains(QStringLiteral("DownLoad OK")));
         }
         QFile::remove(Path("received.bin"));
