@@ -92,8 +92,8 @@ public:
     // Where error boxes go; null (the default) prints them to stderr.
     void SetErrorReporter(CErrorReporter* pReporter);
 
-    // How long the monitor thread spins for a delivery before it sleeps (default 0; the bench
-    // tries others).
+    // How long the monitor thread spins for a delivery before it sleeps (default 20 us; the
+    // bench tries others).
     static void SetDeliverySpinMicros(unsigned nMicros);
 
     // State, for hosts and tests.
