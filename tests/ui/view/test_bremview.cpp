@@ -58,10 +58,11 @@ private:
             m_pView->AppendRaw(&nByte, 1);
         }
     }
-    void PutCaret(int nPos)
+    void PutCaret(int nPos, int nAnchor = -1)
     {
         QTextCursor cursor = m_pView->textCursor();
-        cursor.setPosition(nPos);
+        cursor.setPosition(nAnchor < 0 ? nPos : nAnchor);
+        cursor.setPosition(nPos, QTextCursor::KeepAnchor);
         m_pView->setTextCursor(cursor);
     }
 
@@ -158,10 +159,7 @@ private Q_SLOTS:
             baLog += "line " + QByteArray::number(n) + "\r\n";
         m_pView->SetLogBytes(baLog);
         for (const QByteArray& baFed : { QByteArray(1, '\0'), QByteArray("X") }) {
-            QTextCursor cursor = m_pView->textCursor();
-            cursor.setPosition(10);
-            cursor.setPosition(20, QTextCursor::KeepAnchor);
-            m_pView->setTextCursor(cursor);
+            PutCaret(20, 10);
             m_pView->verticalScrollBar()->setValue(0);
             Feed("\n");
             QTest::qWait(30);
