@@ -90,7 +90,6 @@ TEST(SerialPlatform, PortNamesResolve)
 {
     ::setenv("BREM_PORTS_DIR", "/nonexistent-brem-ports", 1);
     EXPECT_EQ(BremPortsDir(), "/nonexistent-brem-ports");
-    EXPECT_EQ(ResolvePortName("COM1"), "/dev/ttyS0");
     EXPECT_EQ(ResolvePortName("COM12"), "/dev/ttyS11");
     EXPECT_EQ(ResolvePortName("/dev/pts/3"), "/dev/pts/3");
     EXPECT_EQ(ResolvePortName("ttyUSB0"), "/dev/ttyUSB0");

@@ -58,18 +58,17 @@ public:
     {
         Bytes bytes;
         const auto tpEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
-        pollfd pfd = { m_hMaster, POLLIN, 0 };
-        while (bytes.size() < nCount) {
+        for (pollfd pfd = { m_hMaster, POLLIN, 0 }; bytes.size() < nCount;) {
             const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
                 tpEnd - std::chrono::steady_clock::now());
             if (::poll(&pfd, 1, static_cast<int>(std::max<long long>(nLeft.count(), 0))) <= 0)
                 break;
             unsigned char a[4096];
             const ssize_t n = ::read(m_hMaster, a, std::min(sizeof a, nCount - bytes.size()));
-            if (n <= 0 && errno != EAGAIN)
-                break;
             if (n > 0)
                 bytes.insert(bytes.end(), a, a + n);
+            else if (errno != EAGAIN)
+                break;
         }
         return bytes;
     }
