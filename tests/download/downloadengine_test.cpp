@@ -159,7 +159,8 @@ const std::vector<size_t> g_vFive(5, 4096);
 
 INSTANTIATE_TEST_SUITE_P(Images, DownloadExchangeTest,
     testing::Values(SExchangeCase { 4095, { 4095 } }, SExchangeCase { 4096, { 4096 } },
-        SExchangeCase { 4097, { 4096, 1 } }, SExchangeCase { 0, {} }, SExchangeCase { 0, {}, 2 },
+        SExchangeCase { 4097, { 4096, 1 } }, SExchangeCase { 8192, { 4096, 4096 } },
+        SExchangeCase { 0, {} }, SExchangeCase { 0, {}, 2 },
         SExchangeCase { 5 * 4096, g_vFive, 2 }));
 
 TEST_F(DownloadEngineTest, TerminalShowsReceivedBytesRaw)
