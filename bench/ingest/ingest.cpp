@@ -2,6 +2,7 @@
 // simulator floods it, with the log empty and with 10 MB in it, for 80-byte lines and for a
 // stream without line breaks, beside the bare per-byte delivery rate to a trivial Qt owner.
 // Each figure comes from a fresh process so its resident memory is its own. Never fails on time.
+#include "../residentmemory.h"
 #include "bremview.h"
 #include "childprocess.h"
 #include "mainframe.h"
@@ -26,15 +27,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-long ResidentKb()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string strLine; std::getline(status, strLine);)
-        if (strLine.rfind("VmRSS:", 0) == 0)
-            return atol(strLine.c_str() + 6);
-    return -1;
-}
 
 // What a run measured, handed to the parent as one line.
 struct Result {

@@ -1,6 +1,7 @@
 // Start-up: process start to the window shown (offscreen), for Brem's real start-up beside a
 // minimal QMainWindow with a status bar and a text view, alternated in the same run; and the
 // resident memory once idle. Prints figures; never fails on time.
+#include "../residentmemory.h"
 #include "bremapp.h"
 #include "childprocess.h"
 #include "mainframe.h"
@@ -36,15 +37,6 @@ long long MonotonicNs()
     timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-
-long ResidentKb()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string strLine; std::getline(status, strLine);)
-        if (strLine.rfind("VmRSS:", 0) == 0)
-            return atol(strLine.c_str() + 6);
-    return -1;
 }
 
 // Prints the time since the parent started this process when the window is first exposed,
