@@ -10,8 +10,9 @@ class CDownloadHost {
 public:
     virtual ~CDownloadHost() = default;
 
-    // Hands bytes to the serial port for transmission; returns at once.
-    virtual void WriteToPort(const unsigned char* pBytes, uint32_t nCount) = 0;
+    // Hands bytes to the serial port for transmission and returns at once with the write's
+    // number, which the port reports again once the bytes are written out; 0 when refused.
+    virtual uint64_t WriteToPort(const unsigned char* pBytes, uint32_t nCount) = 0;
     // Appends the text and a line break (CR LF) to the log.
     virtual void AppendLine(const std::string& strText) = 0;
     // Appends received bytes to the log as terminal text.

@@ -44,8 +44,11 @@ public:
 
     enum class Write { Done, FailedAtOnce, FailedLater, Aborted };
     // Writes all bytes and waits until they have left the driver, within the write time-out.
-    // Aborted, with bytes possibly unsent, as soon as nAbortFd becomes readable.
-    Write WriteBytes(const unsigned char* pBytes, uint32_t nCount, int nAbortFd);
+    // Aborted, with bytes possibly unsent, as soon as nAbortFd becomes readable. nEarlyInput is
+    // what was waiting to be read just before the last bytes went to the driver: none of it can
+    // be a reply to them.
+    Write WriteBytes(
+        const unsigned char* pBytes, uint32_t nCount, int nAbortFd, uint32_t& nEarlyInput);
 
 private:
     explicit CCommPort(int hFile);

@@ -44,6 +44,7 @@ CSerialPort::CSerialPort()
     , m_nPortNr(0)
     , m_dwCommEvents(0)
     , m_nWriteBufferSize(0)
+    , m_nWritesAccepted(0)
     , m_bAcceptWrites(false)
     , m_pReporter(nullptr)
     , m_nExitCode(0)
@@ -122,6 +123,7 @@ bool CSerialPort::InitPort(CSerialPortOwner* pPortOwner, const std::string& strD
             nBufferSize = 0;
         }
         m_nWriteSize = 0;
+        m_nWritesAccepted = 0;
         m_bAcceptWrites = false;
     }
     m_nPortNr = static_cast<int>(portnr);
@@ -189,20 +191,18 @@ bool CSerialPort::StartMonitoring()
     return true;
 }
 
-bool CSerialPort::WriteToPort(const unsigned char* pBytes, uint32_t nCount)
+uint64_t CSerialPort::WriteToPort(const unsigned char* pBytes, uint32_t nCount)
 {
     if (!pBytes && nCount > 0)
-        return false;
-    {
-        std::lock_guard<std::mutex> lock(m_mxWriteBuffer);
-        if (!m_bAcceptWrites || !m_szWriteBuffer || nCount > m_nWriteBufferSize - m_nWriteSize)
-            return false;
-        if (nCount > 0)
-            std::memcpy(m_szWriteBuffer.get() + m_nWriteSize, pBytes, nCount);
-        m_nWriteSize += nCount;
-        m_hWriteEvent->Set();
-    }
-    return true;
+        return 0;
+    std::lock_guard<std::mutex> lock(m_mxWriteBuffer);
+    if (!m_bAcceptWrites || !m_szWriteBuffer || nCount > m_nWriteBufferSize - m_nWriteSize)
+        return 0;
+    if (nCount > 0)
+        std::memcpy(m_szWriteBuffer.get() + m_nWriteSize, pBytes, nCount);
+    m_nWriteSize += nCount;
+    m_hWriteEvent->Set();
+    return ++m_nWritesAccepted;
 }
 
 void CSerialPort::ClosePort()
@@ -359,11 +359,16 @@ void CSerialPort::CommThread(CSerialPort* port)
 
 void CSerialPort::ReceiveChar(CSerialPort* port)
 {
-    for (;;) {
+    DeliverQueued(port, UINT64_MAX);
+}
+
+bool CSerialPort::DeliverQueued(CSerialPort* port, uint64_t nMax)
+{
+    for (; nMax > 0; --nMax) {
         {
             std::lock_guard<std::mutex> lock(port->m_csCommunicationSync);
-            if (port->m_hComm->QueuedBytes() == 0)
-                return;
+            if (port->m_bDeviceGone || port->m_hComm->QueuedBytes() == 0)
+                return true;
         }
         unsigned char byte = 0;
         {
@@ -372,57 +377,72 @@ void CSerialPort::ReceiveChar(CSerialPort* port)
             case CCommPort::Io::Done:
                 break;
             case CCommPort::Io::Empty:
-                return; // the queued count was the driver lagging; wait for the port again
+                return true; // the queued count was the driver lagging; wait for the port again
             case CCommPort::Io::Failed:
                 // On POSIX a failed read means the device is unusable (gone, hung up): say so
                 // once and stop watching it, or every poll would wake us to fail again.
                 port->ProcessErrorMessage("ReadFile()");
                 port->m_bDeviceGone = true;
-                return;
+                return true;
             }
         }
         if (!port->Notify(WM_COMM_RXCHAR, byte))
-            return;
+            return false;
     }
+    return true;
 }
 
 void CSerialPort::WriteChar(CSerialPort* port)
 {
     port->m_hWriteEvent->Reset();
     uint32_t nCount = 0;
+    uint64_t nWriteNr = 0;
     {
         // Taking the bytes here lets WriteToPort append behind them without touching a write.
         std::lock_guard<std::mutex> lock(port->m_mxWriteBuffer);
         nCount = port->m_nWriteSize;
+        nWriteNr = port->m_nWritesAccepted;
         if (nCount > 0 && port->m_szWriteBuffer && port->m_szSendBuffer)
             std::memcpy(port->m_szSendBuffer.get(), port->m_szWriteBuffer.get(), nCount);
         port->m_nWriteSize = 0;
     }
-    // After a gone device has been reported, writes are dropped rather than boxed one by one.
-    if (nCount == 0 || !port->m_hComm || port->m_bDeviceGone)
+    if (nCount == 0)
         return;
+    // After a gone device has been reported, writes are dropped rather than boxed one by one.
+    if (!port->m_hComm || port->m_bDeviceGone) {
+        port->Notify(WM_COMM_TXFAILED, nWriteNr);
+        return;
+    }
 
-    std::lock_guard<std::mutex> lock(port->m_csCommunicationSync);
-    port->m_ov.Offset = 0;
-    port->m_ov.OffsetHigh = 0;
-    // Unread input goes; our own earlier output must not (a transmit purge would cut it off).
-    port->m_hComm->Purge(PURGE_RXABORT | PURGE_RXCLEAR);
-    switch (port->m_hComm->WriteBytes(
-        port->m_szSendBuffer.get(), nCount, port->m_hShutdownEvent->Fd())) {
+    CCommPort::Write eResult;
+    uint32_t nArrivedMeanwhile = 0;
+    {
+        std::lock_guard<std::mutex> lock(port->m_csCommunicationSync);
+        port->m_ov.Offset = 0;
+        port->m_ov.OffsetHigh = 0;
+        // Unread input goes; our own earlier output must not (a transmit purge would cut it off).
+        port->m_hComm->Purge(PURGE_RXABORT | PURGE_RXCLEAR);
+        eResult = port->m_hComm->WriteBytes(
+            port->m_szSendBuffer.get(), nCount, port->m_hShutdownEvent->Fd(), nArrivedMeanwhile);
+        if (eResult != CCommPort::Write::Done && eResult != CCommPort::Write::Aborted) {
+            const bool bGone = DeviceGoneError(errno);
+            port->ProcessErrorMessage(eResult == CCommPort::Write::FailedAtOnce
+                    ? "WriteFile()"
+                    : "GetOverlappedResults() in WriteFile()");
+            port->m_bDeviceGone = port->m_bDeviceGone || bGone;
+        }
+    }
+    switch (eResult) {
     case CCommPort::Write::Done:
+        // What came in before the last bytes went out cannot answer them: it goes first.
+        if (DeliverQueued(port, nArrivedMeanwhile))
+            port->Notify(WM_COMM_TXEMPTY, nWriteNr);
+        break;
     case CCommPort::Write::Aborted:
         break;
-    case CCommPort::Write::FailedAtOnce: {
-        const bool bGone = DeviceGoneError(errno);
-        port->ProcessErrorMessage("WriteFile()");
-        port->m_bDeviceGone = port->m_bDeviceGone || bGone;
+    case CCommPort::Write::FailedAtOnce:
+    case CCommPort::Write::FailedLater:
+        port->Notify(WM_COMM_TXFAILED, nWriteNr);
         break;
-    }
-    case CCommPort::Write::FailedLater: {
-        const bool bGone = DeviceGoneError(errno);
-        port->ProcessErrorMessage("GetOverlappedResults() in WriteFile()");
-        port->m_bDeviceGone = port->m_bDeviceGone || bGone;
-        break;
-    }
     }
 }

@@ -20,6 +20,12 @@ constexpr unsigned WM_COMM_ERR_DETECTED = WM_USER + 4;
 constexpr unsigned WM_COMM_RING_DETECTED = WM_USER + 5;
 constexpr unsigned WM_COMM_RXCHAR = WM_USER + 7;
 constexpr unsigned WM_COMM_RXFLAG_DETECTED = WM_USER + 8;
+// After each write: wParam is the number WriteToPort gave the last call whose bytes it carried.
+// Every byte that arrived before the write had handed all its bytes to the driver is delivered
+// before WM_COMM_TXEMPTY; a byte delivered after it arrived later. WM_COMM_TXFAILED instead when
+// the write failed (its box came first) or was dropped because the device has gone.
+constexpr unsigned WM_COMM_TXEMPTY = WM_USER + 9;
+constexpr unsigned WM_COMM_TXFAILED = WM_USER + 10;
 
 // Port event bits for the event mask.
 constexpr uint32_t EV_RXCHAR = 0x0001;
@@ -79,9 +85,10 @@ public:
         unsigned nBufferSize);
     // Starts the monitor thread; false when one is already running or none could be made.
     bool StartMonitoring();
-    // Copies the bytes for the monitor thread, behind any not yet taken, and returns at once.
-    // False (nothing touched) when no port is open or they do not fit the buffer.
-    bool WriteToPort(const unsigned char* pBytes, uint32_t nCount);
+    // Copies the bytes for the monitor thread, behind any not yet taken, and returns at once with
+    // the call's number (1, 2, ... from each InitPort), which WM_COMM_TXEMPTY or WM_COMM_TXFAILED
+    // reports later. 0 (nothing touched) when no port is open or the bytes do not fit the buffer.
+    uint64_t WriteToPort(const unsigned char* pBytes, uint32_t nCount);
     // Ends the monitor thread, even one waiting for the owner, and closes the port. Nothing
     // reaches the owner once it has returned.
     void ClosePort();
@@ -118,6 +125,8 @@ private:
     static void CommThread(CSerialPort* port);
     static void ReceiveChar(CSerialPort* port);
     static void WriteChar(CSerialPort* port);
+    // Delivers queued bytes one at a time, at most nMax of them; false when the port is stopping.
+    static bool DeliverQueued(CSerialPort* port, uint64_t nMax);
 
     void StopMonitorThread();
     // Runs fn on the owner's thread and waits for it; false when the port is being stopped.
@@ -145,6 +154,8 @@ private:
     // WriteToPort must not wait behind a write or a box holding the port lock.
     mutable std::mutex m_mxWriteBuffer;
     std::unique_ptr<unsigned char[]> m_szSendBuffer; // monitor thread's copy of what it sends
+    uint64_t
+        m_nWritesAccepted; // WriteToPort calls taken since InitPort; guarded by m_mxWriteBuffer
     bool m_bAcceptWrites;
 
     std::atomic<CErrorReporter*> m_pReporter;

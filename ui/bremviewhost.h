@@ -10,7 +10,7 @@ public:
     virtual ~CBremViewHost() = default;
     // m_bPortOpen: 1 while the port is open.
     virtual int PortOpenFlag() const = 0;
-    virtual void WriteToPort(const unsigned char* pBytes, uint32_t nCount) = 0;
+    virtual uint64_t WriteToPort(const unsigned char* pBytes, uint32_t nCount) = 0;
     // Modal box owned by the view, caption "Brem", OK button.
     virtual void ViewMessageBox(const QString& strText) = 0;
 };

@@ -126,9 +126,9 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
     QMainWindow::closeEvent(pEvent);
 }
 
-void CMainFrame::WriteToPort(const unsigned char* pBytes, uint32_t nCount)
+uint64_t CMainFrame::WriteToPort(const unsigned char* pBytes, uint32_t nCount)
 {
-    m_Port.WriteToPort(pBytes, nCount);
+    return m_Port.WriteToPort(pBytes, nCount);
 }
 
 void CMainFrame::AppendLine(const std::string& strText)

@@ -37,7 +37,7 @@ public:
     CBremView* GetActiveView() const { return m_pView; }
 
     // CDownloadHost, and CBremViewHost for the two calls they share.
-    void WriteToPort(const unsigned char* pBytes, uint32_t nCount) override;
+    uint64_t WriteToPort(const unsigned char* pBytes, uint32_t nCount) override;
     void AppendLine(const std::string& strText) override;
     void AppendRaw(const unsigned char* pBytes, uint32_t nCount) override;
     void SetProgressRange(uint32_t nLower, uint32_t nUpper) override;

@@ -33,11 +33,11 @@ std::string g_strDirPath;
 // Records what the engine does and plays the window's part of the port and the timer.
 class CFuzzHost : public CDownloadHost {
 public:
-    void WriteToPort(const unsigned char* pBytes, uint32_t nCount) override
+    uint64_t WriteToPort(const unsigned char* pBytes, uint32_t nCount) override
     {
         FUZZ_CHECK(nCount >= 1 && nCount <= BREM_FRAME_DATA_MAX + 6);
         m_vLastTx.assign(pBytes, pBytes + nCount);
-        ++m_nTx;
+        return ++m_nTx;
     }
     void AppendLine(const std::string& strText) override { FUZZ_CHECK(strText.size() < 100); }
     void AppendRaw(const unsigned char*, uint32_t nCount) override { m_nRaw += nCount; }

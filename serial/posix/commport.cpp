@@ -300,13 +300,16 @@ CCommPort::Io CCommPort::ReadByte(unsigned char& byte)
     return Io::Failed;
 }
 
-CCommPort::Write CCommPort::WriteBytes(const unsigned char* pBytes, uint32_t nCount, int nAbortFd)
+CCommPort::Write CCommPort::WriteBytes(
+    const unsigned char* pBytes, uint32_t nCount, int nAbortFd, uint32_t& nEarlyInput)
 {
+    nEarlyInput = 0;
     const CDeadline deadline(WriteTimeoutMs(m_timeouts, nCount));
     uint32_t nDone = 0;
     bool bStarted = false;
     pollfd aPfd[2] = { { m_hFile, POLLOUT, 0 }, { nAbortFd, POLLIN, 0 } };
     while (nDone < nCount) {
+        nEarlyInput = QueuedBytes();
         const ssize_t nWritten = ::write(m_hFile, pBytes + nDone, nCount - nDone);
         if (nWritten > 0) {
             nDone += static_cast<uint32_t>(nWritten);

@@ -11,10 +11,11 @@ using CBytes = std::vector<unsigned char>;
 // Records every call of the engine, in order, and answers the file dialog from a script.
 class CRecordingHost : public CDownloadHost {
 public:
-    void WriteToPort(const unsigned char* pBytes, uint32_t nCount) override
+    uint64_t WriteToPort(const unsigned char* pBytes, uint32_t nCount) override
     {
         m_vTx.emplace_back(pBytes, pBytes + nCount);
         m_vEvents.push_back("tx " + std::to_string(nCount));
+        return m_vTx.size();
     }
     void AppendLine(const std::string& strText) override
     {

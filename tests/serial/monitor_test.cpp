@@ -34,9 +34,11 @@ TEST_F(SMonitorTest, EachByteInOrderOneAtATime)
     EXPECT_EQ(queuedDuring.front(), static_cast<int>(bytes.size()) - 1);
     for (const SNote& note : owner.Get(owner.m_notes)) {
         EXPECT_EQ(note.lParam, g_nPort);
-        if (note.nMessage != WM_COMM_RXCHAR) {
-            EXPECT_EQ(note.nMessage, WM_COMM_CTS_DETECTED); // the monitored mask, each pass
+        if (note.nMessage == 0x0402) { // the monitored mask's CTS, each pass
             EXPECT_EQ(note.wParam, 0u);
+        } else if (note.nMessage != 0x0407) {
+            EXPECT_EQ(note.nMessage, 0x0409u); // Start()'s write, the first
+            EXPECT_EQ(note.wParam, 1u);
         }
     }
     EXPECT_TRUE(owner.Get(owner.m_boxes).empty());
@@ -72,6 +74,36 @@ TEST_F(SMonitorTest, OwnersWriteDuringDeliveryFollowsEveryQueuedByte)
     ASSERT_TRUE(pty.Send(Of("ABCDE")));
     EXPECT_EQ(pty.Receive(1), Of("x"));
     EXPECT_EQ(owner.Get(owner.m_received), Of("ABCDE"));
+}
+
+// The owner learns when its bytes are out: after every byte that came before them, before any
+// reply to them. Calls handed over together go out as one write, reported by the last number.
+TEST_F(SMonitorTest, WriteIsReportedBetweenEarlierInputAndItsReply)
+{
+    uint64_t nReplied = 0;
+    owner.m_onByte = [&](unsigned char byte) {
+        if (byte == 'A')
+            nReplied = port.WriteToPort(reinterpret_cast<const unsigned char*>("x"), 1);
+    };
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(port.WriteToPort(reinterpret_cast<const unsigned char*>("P"), 1), 1u);
+    EXPECT_EQ(port.WriteToPort(reinterpret_cast<const unsigned char*>("Q"), 1), 2u);
+    ASSERT_TRUE(port.StartMonitoring());
+    ASSERT_EQ(pty.Receive(2), Of("PQ"));
+    ASSERT_TRUE(pty.Send(Of("AB")));
+    ASSERT_EQ(pty.Receive(1), Of("x"));
+    ASSERT_TRUE(pty.Send(Of("y")));
+    ASSERT_TRUE(owner.WaitBytes(3));
+    port.ClosePort();
+    EXPECT_EQ(owner.Get(nReplied), 3u);
+    std::vector<std::pair<unsigned, uintptr_t>> seen;
+    for (const SNote& note : owner.Get(owner.m_notes)) {
+        if (note.nMessage != WM_COMM_CTS_DETECTED)
+            seen.emplace_back(note.nMessage, note.wParam);
+    }
+    const std::vector<std::pair<unsigned, uintptr_t>> expected { { 0x0409, 2 }, { 0x0407, 'A' },
+        { 0x0407, 'B' }, { 0x0409, 3 }, { 0x0407, 'y' } };
+    EXPECT_EQ(seen, expected);
 }
 
 TEST_F(SMonitorTest, WriteDropsUnreadInput)
@@ -151,7 +183,13 @@ TEST_P(SGoneTest, ReportedOnceOnTheOwnersThread)
     }
     ASSERT_TRUE(owner.Wait([&] { return !owner.m_boxes.empty(); }));
     const size_t nPosted = owner.Get(owner.m_nPosted);
-    ASSERT_TRUE(Write("P")); // dropped, not boxed again
+    const uint64_t nDropped = port.WriteToPort(reinterpret_cast<const unsigned char*>("P"), 1);
+    ASSERT_NE(nDropped, 0u); // taken, then dropped with a failure report, not boxed again
+    ASSERT_TRUE(owner.Wait([&] {
+        return std::any_of(owner.m_notes.begin(), owner.m_notes.end(), [&](const SNote& note) {
+            return note.nMessage == WM_COMM_TXFAILED && note.wParam == nDropped;
+        });
+    }));
     EXPECT_FALSE(owner.Wait([&] { return owner.m_nPosted >= nPosted + 3; }, 200));
     port.ClosePort();
     const auto boxes = owner.Get(owner.m_boxes);

@@ -168,10 +168,9 @@ void CCliHost::OnSignal(int nSignal)
     Finish(128 + nSignal, std::string("interrupted by ") + strsignal(nSignal));
 }
 
-void CCliHost::WriteToPort(const unsigned char* pBytes, uint32_t nCount)
+uint64_t CCliHost::WriteToPort(const unsigned char* pBytes, uint32_t nCount)
 {
-    if (m_bPortOpen)
-        m_Port.WriteToPort(pBytes, nCount);
+    return m_bPortOpen ? m_Port.WriteToPort(pBytes, nCount) : 0;
 }
 
 void CCliHost::AppendLine(const std::string& strText)

@@ -36,7 +36,7 @@ public:
     int Run();
 
     // CDownloadHost
-    void WriteToPort(const unsigned char* pBytes, uint32_t nCount) override;
+    uint64_t WriteToPort(const unsigned char* pBytes, uint32_t nCount) override;
     void AppendLine(const std::string& strText) override;
     void AppendRaw(const unsigned char* pBytes, uint32_t nCount) override;
     void SetProgressRange(uint32_t nLower, uint32_t nUpper) override;

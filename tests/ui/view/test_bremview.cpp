@@ -14,9 +14,10 @@ namespace {
 class CFakeHost final : public CBremViewHost {
 public:
     int PortOpenFlag() const override { return m_nPortOpen; }
-    void WriteToPort(const unsigned char* pBytes, uint32_t nCount) override
+    uint64_t WriteToPort(const unsigned char* pBytes, uint32_t nCount) override
     {
         m_baWritten.append(reinterpret_cast<const char*>(pBytes), qsizetype(nCount));
+        return static_cast<uint64_t>(m_baWritten.size());
     }
     void ViewMessageBox(const QString& strText) override { m_listBoxes << strText; }
 
