@@ -1,10 +1,6 @@
 #include "bremapp.h"
-#include "demodriver.h"
-#include "mainframe.h"
 
 #include <QApplication>
-
-#include <memory>
 
 int main(int argc, char* argv[])
 {
@@ -12,11 +8,5 @@ int main(int argc, char* argv[])
     CBremApp theApp;
     if (!theApp.InitInstance(QApplication::arguments()))
         return 1;
-    std::unique_ptr<CDemoDriver> pDemo;
-    const QString strDemo = qEnvironmentVariable("BREM_DEMO");
-    if (!strDemo.isEmpty()) {
-        pDemo = std::make_unique<CDemoDriver>(theApp.MainFrame(), strDemo);
-        pDemo->Start();
-    }
     return QApplication::exec();
 }
