@@ -18,6 +18,11 @@ const char* const g_szCaption = "Application Error";
 // A short spin saves waking this thread for a quick owner: on an idle 2-core machine 20 us
 // took a Qt owner from ~37,000 to ~49,000 bytes/s; longer spins gained nothing more.
 std::atomic<unsigned> g_nSpinMicros { 20 };
+std::thread StartThread(void (*pfnMain)(CSerialPort*), CSerialPort* port)
+{
+    return std::thread(pfnMain, port);
+}
+std::atomic<CSerialPort::FThreadStarter> g_pfnStartThread { StartThread };
 // The port whose monitor loop runs on this thread, so its boxes know to go to the owner.
 thread_local const CSerialPort* g_pMonitoredPort = nullptr;
 
@@ -62,6 +67,11 @@ CSerialPort::~CSerialPort()
 void CSerialPort::SetErrorReporter(CErrorReporter* pReporter)
 {
     m_pReporter.store(pReporter);
+}
+
+void CSerialPort::SetThreadStarter(FThreadStarter pfnStart)
+{
+    g_pfnStartThread.store(pfnStart ? pfnStart : StartThread);
 }
 
 void CSerialPort::SetDeliverySpinMicros(unsigned nMicros)
@@ -184,7 +194,7 @@ bool CSerialPort::StartMonitoring()
         m_pDelivery.reset();
     }
     try {
-        m_Thread = std::thread(CommThread, this);
+        m_Thread = g_pfnStartThread.load()(CommThread, this);
     } catch (const std::system_error&) {
         return false;
     }

@@ -99,6 +99,11 @@ public:
     // Where error boxes go; null (the default) prints them to stderr.
     void SetErrorReporter(CErrorReporter* pReporter);
 
+    // How StartMonitoring makes its thread. A test stands in one that fails as the system may
+    // (no thread to spare: std::system_error); null restores the real one.
+    using FThreadStarter = std::thread (*)(void (*pfnMain)(CSerialPort*), CSerialPort* port);
+    static void SetThreadStarter(FThreadStarter pfnStart);
+
     // How long the monitor thread spins for a delivery before it sleeps (default 20 us; the
     // bench tries others).
     static void SetDeliverySpinMicros(unsigned nMicros);

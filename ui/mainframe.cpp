@@ -96,7 +96,12 @@ void CMainFrame::OnOpenClose()
         MessageBox("Port Init Error");
         return;
     }
-    m_Port.StartMonitoring();
+    if (!m_Port.StartMonitoring()) {
+        // Open without its monitor thread, nothing would be received or sent.
+        m_Port.ClosePort();
+        MessageBox("Port Init Error");
+        return;
+    }
     m_bPortOpen = 1;
     m_pDlgBar->m_pOpenClose->setText(QStringLiteral("Close"));
     g_bPortOpened = 1;
