@@ -235,10 +235,13 @@ TEST_F(DownloadEngineTest, LoadAcceptsOnlyLowerOrUpperBinSubstring)
 TEST_F(DownloadEngineTest, MixedCaseNameIsRefusedByLoadButSentByDown)
 {
     m_host.m_optDialogAnswer = m_dir.Write("fw.Bin", { 'a', 'b', 'c' });
-    m_engine.OnLoad(); // refused: the load table shows the box
+    m_engine.OnLoad();
+    EXPECT_EQ(m_host.m_vBoxes, std::vector<std::string> { "File Format Error" });
+    EXPECT_TRUE(m_host.m_vPathTexts.empty());
     m_engine.OnDown();
-    EXPECT_TRUE(m_engine.m_File.IsOpen());
-    EXPECT_EQ(m_host.m_vLines.back(), "There are total 1 Frame");
+    Handshake(Ident("ID"));
+    EXPECT_EQ(m_host.m_vTx.back(), Frame({ 'a', 'b', 'c' }, 0, 3, true));
+    EXPECT_EQ(m_host.m_vBoxes.size(), 1u);
 }
 
 TEST_F(DownloadEngineTest, DownFailuresCloseThePreviousImageAndStartNoTimer)

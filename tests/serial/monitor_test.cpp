@@ -25,22 +25,30 @@ TEST_F(SMonitorTest, EachByteInOrderOneAtATime)
     const Bytes bytes { 0x50, 0x01, 0x02, 0xFF, 0x00, 0x80, 0x0D };
     std::vector<int> queuedDuring;
     owner.m_onByte = [&](unsigned char) { queuedDuring.push_back(Queued(pty.Slave())); };
-    Start();
+    Start(g_dwMask | EV_RXFLAG | EV_BREAK | EV_ERR | EV_RING);
     ASSERT_TRUE(pty.Send(bytes));
     ASSERT_TRUE(owner.WaitBytes(bytes.size()));
     port.ClosePort();
-    EXPECT_EQ(owner.Get(owner.m_received), bytes);
     // The rest stayed in the port while each byte was handled.
     EXPECT_EQ(queuedDuring.front(), static_cast<int>(bytes.size()) - 1);
+    // Each pass names every monitored event, in this order and by these numbers, then its bytes.
+    const unsigned aPass[] = { 0x0402, 0x0408, 0x0401, 0x0404, 0x0405 };
+    Bytes rx;
+    size_t nEvents = 0;
     for (const SNote& note : owner.Get(owner.m_notes)) {
         EXPECT_EQ(note.lParam, g_nPort);
-        if (note.nMessage == 0x0402) { // the monitored mask's CTS, each pass
-            EXPECT_EQ(note.wParam, 0u);
-        } else if (note.nMessage != 0x0407) {
-            EXPECT_EQ(note.nMessage, 0x0409u); // Start()'s write, the first
-            EXPECT_EQ(note.wParam, 1u);
+        if (note.nMessage == 0x0407u) {
+            rx.push_back(static_cast<unsigned char>(note.wParam));
+            continue;
         }
+        if (note.nMessage == 0x0409u) { // Start()'s write, the first
+            EXPECT_EQ(note.wParam, 1u);
+            continue;
+        }
+        EXPECT_EQ(note.nMessage, aPass[nEvents++ % 5]);
+        EXPECT_EQ(note.wParam, 0u);
     }
+    EXPECT_EQ(rx, bytes);
     EXPECT_TRUE(owner.Get(owner.m_boxes).empty());
 }
 

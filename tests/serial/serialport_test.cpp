@@ -70,18 +70,22 @@ TEST_F(SPortTest, LineSettingsAppliedAndRestoredAtClose)
 TEST_F(SPortTest, WriteToPortAppendsWithinCapacityAndRefusesTheRest)
 {
     ASSERT_TRUE(port.InitPort(&owner, pty.SlavePath(), 7, 9600, 'N', 8, 1, g_dwMask, 16));
-    const Bytes bytes(16, 'x');
-    EXPECT_TRUE(port.WriteToPort(bytes.data(), 10));
-    EXPECT_FALSE(port.WriteToPort(bytes.data(), 7));
-    EXPECT_TRUE(port.WriteToPort(bytes.data(), 6));
+    EXPECT_TRUE(Write("0123456789"));
+    EXPECT_FALSE(Write("refused"));
+    EXPECT_TRUE(Write("abcdef"));
     EXPECT_EQ(port.WriteSize(), 16u);
     EXPECT_FALSE(port.WriteToPort(nullptr, 1));
 
-    port.ClosePort(); // no monitor thread: nothing to wait for
+    // Exactly what was taken goes out, and nothing more: the next write follows it at once.
+    ASSERT_TRUE(port.StartMonitoring());
+    EXPECT_EQ(pty.Receive(16), Of("0123456789abcdef"));
+    EXPECT_TRUE(Write("Z"));
+    EXPECT_EQ(pty.Receive(1), Of("Z"));
+
+    port.ClosePort();
     EXPECT_FALSE(port.PortOpen());
     EXPECT_FALSE(port.HasWriteBuffer());
-    EXPECT_FALSE(port.WriteToPort(bytes.data(), 1));
-    EXPECT_TRUE(pty.Receive(100, 0).empty());
+    EXPECT_FALSE(Write("x"));
 }
 
 TEST_F(SPortTest, ErrorTextIsComposedWhole)

@@ -10,6 +10,7 @@
 #include "testpty.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,12 +27,18 @@
 
 namespace {
 
+std::thread RefuseThread(void (*)(CSerialPort*), CSerialPort*)
+{
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+}
+
 // Answers the window's boxes and dialogs the way a test asks, and remembers the boxes.
 class CRecordingPrompts : public CPrompts {
 public:
-    void MessageBox(QWidget*, const QString& strCaption, const QString& strText, bool) override
+    void MessageBox(
+        QWidget*, const QString& strCaption, const QString& strText, bool bError) override
     {
-        m_boxes << strCaption + QLatin1Char('|') + strText;
+        m_boxes << strCaption + QLatin1Char('|') + strText + (bError ? "|error" : "");
     }
     QString OpenFileName(QWidget*, const QString&) override { return m_strOpen; }
     QString SaveFileName(QWidget*) override
@@ -127,6 +134,7 @@ private Q_SLOTS:
     void cleanup()
     {
         m_pApp.reset();
+        CSerialPort::SetThreadStarter(nullptr);
         if (m_pSim) {
             m_pSim->kill();
             m_pSim->waitForFinished(5000);
@@ -248,6 +256,50 @@ private Q_SLOTS:
         QVERIFY(about.rect().contains(pOk->geometry()));
     }
 
+    // The edit accelerators through the window, with the port open: each pair does the same, the
+    // pane keys nothing, and none of them sends a byte (the marker typed last comes out first).
+    void accelerators_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("mods");
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<QString>("clipboard");
+        const int nCtrl = Qt::ControlModifier, nShift = Qt::ShiftModifier;
+        QTest::newRow("Ctrl+X") << int(Qt::Key_X) << nCtrl << QByteArray("aef") << "bcd";
+        QTest::newRow("Shift+Del") << int(Qt::Key_Delete) << nShift << QByteArray("aef") << "bcd";
+        QTest::newRow("Ctrl+C") << int(Qt::Key_C) << nCtrl << QByteArray("abcdef") << "bcd";
+        QTest::newRow("Ctrl+Ins") << int(Qt::Key_Insert) << nCtrl << QByteArray("abcdef") << "bcd";
+        QTest::newRow("Ctrl+V") << int(Qt::Key_V) << nCtrl << QByteArray("aXYef") << "XY";
+        QTest::newRow("Shift+Ins") << int(Qt::Key_Insert) << nShift << QByteArray("aXYef") << "XY";
+        QTest::newRow("F6") << int(Qt::Key_F6) << 0 << QByteArray("abcdef") << "XY";
+        QTest::newRow("Shift+F6") << int(Qt::Key_F6) << nShift << QByteArray("abcdef") << "XY";
+    }
+    void accelerators()
+    {
+        QFETCH(int, key);
+        QFETCH(int, mods);
+        QFETCH(QByteArray, log);
+        QFETCH(QString, clipboard);
+        CTestPty pty(Path("COM3").toStdString());
+        Start();
+        SelectPort(QStringLiteral("COM3"));
+        QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
+        CBremView* pView = Frame()->GetActiveView();
+        pView->SetLogBytes("abcdef");
+        QTextCursor cursor = pView->textCursor();
+        cursor.setPosition(1);
+        cursor.setPosition(4, QTextCursor::KeepAnchor);
+        pView->setTextCursor(cursor);
+        QGuiApplication::clipboard()->setText(QStringLiteral("XY"));
+
+        QTest::keyClick(pView, Qt::Key(key), Qt::KeyboardModifiers(mods));
+        QCOMPARE(pView->LogBytes(), log);
+        QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
+        QTest::keyClick(pView, Qt::Key_Z);
+        QVERIFY(pty.Receive(1) == Bytes({ 'z' }));
+        QVERIFY(m_prompts.m_boxes.isEmpty());
+    }
+
     // Open/Close toggling, typing with the port open, then closing the window with it open.
     void portOverPty()
     {
@@ -293,6 +345,8 @@ private Q_SLOTS:
         QTest::newRow("typed non-item") << 1 << "COM25" << QString("Selecet COM First");
         QTest::newRow("no device") << 15 << QString() << "Port Init Error";
         QTest::newRow("typed item, no device") << 1 << "COM4" << QString("Port Init Error");
+        // COM3 is there but no monitor thread can be made: the port must be let go again.
+        QTest::newRow("no thread") << 14 << QString() << "Port Init Error";
     }
     void openRefused()
     {
@@ -302,16 +356,18 @@ private Q_SLOTS:
         // COM4 (index 15) names a device that is not there.
         QFile::remove(Path("COM4"));
         QFile::link(Path("no-such-device"), Path("COM4"));
+        CTestPty pty(Path("COM3").toStdString());
+        CSerialPort::SetThreadStarter(RefuseThread);
         Start();
         Bar()->m_pComPort->setCurrentIndex(portIndex);
         if (!typed.isEmpty())
             Bar()->m_pComPort->setEditText(typed);
         QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
-        QVERIFY(!m_prompts.m_boxes.isEmpty());
-        QCOMPARE(m_prompts.m_boxes.last(), QStringLiteral("Brem|") + box);
+        QCOMPARE(m_prompts.m_boxes, QStringList(QStringLiteral("Brem|") + box));
         QCOMPARE(Bar()->m_pOpenClose->text(), QStringLiteral("Open"));
         QCOMPARE(Frame()->m_bPortOpen, 0);
         QCOMPARE(g_bPortOpened, 0);
+        QVERIFY(!Frame()->m_Port.PortOpen());
     }
 
     void wholeDownload_data()
@@ -394,14 +450,25 @@ private Q_SLOTS:
         QTest::keyClick(pView, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(m_prompts.m_nSaveAsked, 1);
         QVERIFY(m_prompts.m_boxes.isEmpty());
-
-        QSettings settings;
-        QCOMPARE(
-            settings.value(QStringLiteral("Recent File List/File1")).toString(), Path("out.log"));
+        for (const char* szName : { "2.log", "3.log", "4.log" }) {
+            QTest::keyClick(pView, Qt::Key_N, Qt::ControlModifier);
+            m_prompts.m_strSave = Path(szName);
+            QTest::keyClick(pView, Qt::Key_S, Qt::ControlModifier);
+        }
 
         // A file named on the command line is opened the same way; a missing one stops start-up.
         Start({ QStringLiteral("brem"), Path("in.log") });
         QCOMPARE(Frame()->GetActiveView()->LogBytes(), baAll);
+        // The list as stored, newest first, four at most, under the key other tools look in.
+        QSettings settings(
+            QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Brem"));
+        settings.beginGroup(QStringLiteral("Recent File List"));
+        QCOMPARE(settings.childKeys(), QStringList({ "File1", "File2", "File3", "File4" }));
+        QStringList files;
+        for (const QString& strKey : settings.childKeys())
+            files << settings.value(strKey).toString();
+        QCOMPARE(
+            files, QStringList({ Path("in.log"), Path("4.log"), Path("3.log"), Path("2.log") }));
         m_pApp = std::make_unique<CBremApp>();
         QVERIFY(!m_pApp->InitInstance({ QStringLiteral("brem"), Path("missing") }));
     }
