@@ -256,8 +256,9 @@ private Q_SLOTS:
         QVERIFY(about.rect().contains(pOk->geometry()));
     }
 
-    // The edit accelerators through the window, with the port open: each pair does the same, the
-    // pane keys nothing, and none of them sends a byte (the marker typed last comes out first).
+    // The edit accelerators through the window, with the port open and the focus on the log or
+    // on a button: each pair does the same, the pane keys nothing, none sends a byte (the marker
+    // typed last comes out first) or moves the focus.
     void accelerators_data()
     {
         QTest::addColumn<int>("key");
@@ -285,18 +286,22 @@ private Q_SLOTS:
         SelectPort(QStringLiteral("COM3"));
         QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
         CBremView* pView = Frame()->GetActiveView();
-        pView->SetLogBytes("abcdef");
-        QTextCursor cursor = pView->textCursor();
-        cursor.setPosition(1);
-        cursor.setPosition(4, QTextCursor::KeepAnchor);
-        pView->setTextCursor(cursor);
-        QGuiApplication::clipboard()->setText(QStringLiteral("XY"));
+        for (QWidget* pFocus : QList<QWidget*> { pView, Bar()->m_pClear }) {
+            pView->SetLogBytes("abcdef");
+            QTextCursor cursor = pView->textCursor();
+            cursor.setPosition(1);
+            cursor.setPosition(4, QTextCursor::KeepAnchor);
+            pView->setTextCursor(cursor);
+            QGuiApplication::clipboard()->setText(QStringLiteral("XY"));
+            pFocus->setFocus();
 
-        QTest::keyClick(pView, Qt::Key(key), Qt::KeyboardModifiers(mods));
-        QCOMPARE(pView->LogBytes(), log);
-        QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
-        QTest::keyClick(pView, Qt::Key_Z);
-        QVERIFY(pty.Receive(1) == Bytes({ 'z' }));
+            QTest::keyClick(pFocus, Qt::Key(key), Qt::KeyboardModifiers(mods));
+            QCOMPARE(pView->LogBytes(), log);
+            QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
+            QVERIFY(pFocus->hasFocus());
+            QTest::keyClick(pView, Qt::Key_Z);
+            QVERIFY(pty.Receive(1) == Bytes({ 'z' }));
+        }
         QVERIFY(m_prompts.m_boxes.isEmpty());
     }
 
