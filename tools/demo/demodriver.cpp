@@ -44,6 +44,7 @@ void CDemoDriver::NextStep()
     switch (++m_nDone) {
     case STEP_OPEN:
         pBar->m_pOpenClose->click();
+        m_pFrame->GetActiveView()->moveCursor(QTextCursor::End);
         for (const QChar ch : m_options.strType) {
             QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
             QCoreApplication::sendEvent(m_pFrame->GetActiveView(), &key);
