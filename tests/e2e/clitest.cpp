@@ -36,6 +36,7 @@ TEST(CliOptions, ParsesOrRefuses)
         { { "--timeout", "1e300", "a.bin" }, false, "", 0, 0, 0 },
         { { "--timeout", "5s", "a.bin" }, false, "", 0, 0, 0 },
         { { "a.bin", "--port" }, false, "", 0, 0, 0 },
+        { { "a.bin", "b.bin" }, false, "", 0, 0, 0 },
         { {}, false, "", 0, 0, 0 },
     };
     for (const ParseCase& c : cases) {
