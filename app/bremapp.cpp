@@ -77,7 +77,11 @@ void CBremApp::CreateMenus()
         return pAction;
     };
 
+    CBremDoc* pDoc = m_pDoc.get();
     QMenu* pFile = pFrame->menuBar()->addMenu(QStringLiteral("File(&F)"));
+    QObject::connect(add(pFile, QStringLiteral("Save with Timestamps...(&T)"),
+                         QStringLiteral("Save the log with the time each line arrived")),
+        &QAction::triggered, pFrame, [pDoc, pFrame] { pDoc->OnFileSaveWithTimestamps(pFrame); });
     pFile->addSeparator();
     QObject::connect(add(pFile, QStringLiteral("Exit(&X)"), QStringLiteral("Exit")),
         &QAction::triggered, pFrame, &QWidget::close);
@@ -88,6 +92,16 @@ void CBremApp::CreateMenus()
     pStatus->setCheckable(true);
     pStatus->setChecked(true);
     QObject::connect(pStatus, &QAction::toggled, pFrame->m_pStatusBar, &QWidget::setVisible);
+    pViewMenu->addSeparator();
+    const auto choice = [&](const char* szText, const char* szPrompt, void (CBremView::*pSet)(bool)) {
+        QAction* pAction = add(pViewMenu, QLatin1String(szText), QLatin1String(szPrompt));
+        pAction->setCheckable(true);
+        QObject::connect(pAction, &QAction::toggled, pView, pSet);
+    };
+    choice("Latin-1(&L)", "Show each byte as one character instead of decoding UTF-8",
+        &CBremView::SetLatin1);
+    choice("Hex(&X)", "Show the log as offsets, hex bytes and text", &CBremView::SetHex);
+    choice("Timestamps(&M)", "Show when each line arrived", &CBremView::SetTimestamps);
 
     QMenu* pHelp = pFrame->menuBar()->addMenu(QStringLiteral("Help(&H)"));
     QObject::connect(
@@ -103,33 +117,28 @@ void CBremApp::CreateMenus()
         pAction->setShortcutContext(Qt::WindowShortcut);
         return pAction;
     };
-    CBremDoc* pDoc = m_pDoc.get();
     QObject::connect(accel("ID_FILE_NEW", { QKeySequence(Qt::CTRL | Qt::Key_N) }),
         &QAction::triggered, pFrame, [pDoc] { pDoc->OnNewDocument(); });
     QObject::connect(accel("ID_FILE_OPEN", { QKeySequence(Qt::CTRL | Qt::Key_O) }),
         &QAction::triggered, pFrame, [pDoc, pFrame] { pDoc->OnFileOpen(pFrame); });
     QObject::connect(accel("ID_FILE_SAVE", { QKeySequence(Qt::CTRL | Qt::Key_S) }),
         &QAction::triggered, pFrame, [pDoc, pFrame] { pDoc->OnFileSave(pFrame); });
-    // The edit commands act on the log as it stands, pending appends included.
     const auto edit = [&](const char* szName, const QList<QKeySequence>& keys,
-                          void (QPlainTextEdit::*pCommand)()) {
-        QObject::connect(accel(szName, keys), &QAction::triggered, pView, [pView, pCommand] {
-            pView->FlushPending();
-            (pView->*pCommand)();
-        });
+                          void (CBremView::*pCommand)()) {
+        QObject::connect(accel(szName, keys), &QAction::triggered, pView, pCommand);
     };
     edit("ID_EDIT_UNDO",
         { QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace) },
-        &QPlainTextEdit::undo);
+        &CBremView::Undo);
     edit("ID_EDIT_CUT",
         { QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete) },
-        &QPlainTextEdit::cut);
+        &CBremView::Cut);
     edit("ID_EDIT_COPY",
         { QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert) },
-        &QPlainTextEdit::copy);
+        &CBremView::Copy);
     edit("ID_EDIT_PASTE",
         { QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert) },
-        &QPlainTextEdit::paste);
+        &CBremView::Paste);
     // One pane only: next and previous pane have nothing to go to.
     accel("ID_NEXT_PANE", { QKeySequence(Qt::Key_F6) });
     accel("ID_PREV_PANE", { QKeySequence(Qt::SHIFT | Qt::Key_F6) });

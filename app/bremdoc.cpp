@@ -4,7 +4,10 @@
 #include "prompts.h"
 #include "recentfilelist.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QProgressDialog>
 #include <QSaveFile>
 
 namespace {
@@ -23,34 +26,58 @@ CBremDoc::CBremDoc(CBremView* pView, CRecentFileList* pRecent)
 
 bool CBremDoc::OnNewDocument()
 {
-    m_pView->SetLogBytes(QByteArray());
+    m_pView->ClearLog();
     m_strPathName.clear();
     return true;
 }
 
 bool CBremDoc::OnOpenDocument(const QString& strPath, QString& strError)
 {
+    // Opening a FIFO or a device would wait for a writer or read for ever.
+    const QFileInfo info(strPath);
+    if (info.exists() && !info.isFile()) {
+        strError = QStringLiteral("Cannot open %1: it is not a regular file.").arg(strPath);
+        return false;
+    }
     QFile file(strPath);
     if (!file.open(QIODevice::ReadOnly)) {
         strError = QStringLiteral("Cannot open %1: %2.").arg(strPath, file.errorString());
         return false;
     }
-    if (file.size() > MAX_LOAD_BYTES) {
-        strError = QStringLiteral("Cannot open %1: the file is larger than %2 MB.")
+    const qint64 nSize = file.size();
+    if (nSize > CBremView::g_nMaxLogBytes) {
+        strError = QStringLiteral("Cannot open %1: the file holds %2 MB, and a log holds at most "
+                                  "%3 MB (what Brem can keep in memory at about one byte per byte).")
                        .arg(strPath)
-                       .arg(MAX_LOAD_BYTES / (1024 * 1024));
+                       .arg(nSize >> 20)
+                       .arg(CBremView::g_nMaxLogBytes >> 20);
         return false;
     }
-    // Read with a bound, so a file that grows (or a device file) cannot run away with memory.
-    const QByteArray baBytes = file.read(MAX_LOAD_BYTES + 1);
-    if (file.error() != QFileDevice::NoError || baBytes.size() > MAX_LOAD_BYTES) {
-        strError = QStringLiteral("Cannot read %1: %2.")
-                       .arg(strPath,
-                           baBytes.size() > MAX_LOAD_BYTES ? QStringLiteral("the file is too large")
-                                                           : file.errorString());
+    QProgressDialog progress(QStringLiteral("Loading %1...").arg(info.fileName()),
+        QStringLiteral("Cancel"), 0, 1000, m_pView->window());
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(1000);
+    progress.setAutoClose(false);
+    progress.setValue(0);
+    bool bCancelled = false;
+    CLogStore store;
+    const bool bRead = store.ReadFrom(file, nSize, [&](int64_t nDone) {
+        if ((nDone & ((int64_t(16) << 20) - 1)) == 0 && nSize > 0)
+            progress.setValue(int(nDone * 1000 / nSize));
+        bCancelled = progress.wasCanceled();
+        return !bCancelled;
+    });
+    if (!bRead) {
+        strError = bCancelled ? QString()
+                              : QStringLiteral("Cannot read %1: %2.")
+                                    .arg(strPath,
+                                        file.error() != QFileDevice::NoError
+                                            ? file.errorString()
+                                            : QStringLiteral("the file changed while it was read"));
         return false;
     }
-    m_pView->SetLogBytes(baBytes);
+    m_pView->Store().Swap(store);
+    m_pView->StoreReplaced();
     m_strPathName = strPath;
     if (m_pRecent)
         m_pRecent->Add(strPath);
@@ -60,12 +87,7 @@ bool CBremDoc::OnOpenDocument(const QString& strPath, QString& strError)
 bool CBremDoc::OnSaveDocument(const QString& strPath, QString& strError)
 {
     QSaveFile file(strPath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        strError = QStringLiteral("Cannot save %1: %2.").arg(strPath, file.errorString());
-        return false;
-    }
-    const QByteArray baBytes = m_pView->LogBytes();
-    if (file.write(baBytes) != baBytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || !m_pView->Store().WriteTo(file) || !file.commit()) {
         strError = QStringLiteral("Cannot save %1: %2.").arg(strPath, file.errorString());
         return false;
     }
@@ -75,12 +97,55 @@ bool CBremDoc::OnSaveDocument(const QString& strPath, QString& strError)
     return true;
 }
 
+bool CBremDoc::SaveWithTimestamps(const QString& strPath, QString& strError)
+{
+    QSaveFile file(strPath);
+    bool bOk = file.open(QIODevice::WriteOnly);
+    const CLogStore& store = m_pView->Store();
+    const QByteArray baNoTime(int(sizeof "2000-01-01 00:00:00.000  ") - 1, ' ');
+    QByteArray baOut;
+    int64_t nSecond = -1;
+    QByteArray baSecond;
+    for (int64_t nLine = 0; bOk && nLine < store.LineCount(); ++nLine) {
+        const int64_t nFrom = store.LineStart(nLine);
+        const int64_t nTo = store.LineStart(nLine + 1);
+        if (nFrom == nTo && nLine + 1 == store.LineCount())
+            break; // the empty line after a final break
+        const int64_t nTime = store.LineTime(nLine);
+        if (nTime == CLogStore::g_nNoTime) {
+            baOut += baNoTime;
+        } else {
+            // Formatting a date is slow; lines of the same second share it.
+            if (nTime / 1000 != nSecond) {
+                nSecond = nTime / 1000;
+                baSecond = QDateTime::fromMSecsSinceEpoch(nSecond * 1000)
+                               .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                               .toLatin1();
+            }
+            baOut += baSecond;
+            baOut += '.';
+            baOut += QByteArray::number(nTime % 1000).rightJustified(3, '0');
+            baOut += "  ";
+        }
+        baOut += store.Bytes(nFrom, nTo);
+        if (baOut.size() > (1 << 20) || nLine + 1 == store.LineCount()) {
+            bOk = file.write(baOut) == baOut.size();
+            baOut.clear();
+        }
+    }
+    if (!bOk || !file.commit()) {
+        strError = QStringLiteral("Cannot save %1: %2.").arg(strPath, file.errorString());
+        return false;
+    }
+    return true;
+}
+
 void CBremDoc::OnFileOpen(QWidget* pParent)
 {
     const QString strPath
         = CPrompts::Instance().OpenFileName(pParent, QStringLiteral("All Files (*)"));
     QString strError;
-    if (!strPath.isEmpty() && !OnOpenDocument(strPath, strError))
+    if (!strPath.isEmpty() && !OnOpenDocument(strPath, strError) && !strError.isEmpty())
         ErrorBox(pParent, strError);
 }
 
@@ -91,5 +156,13 @@ void CBremDoc::OnFileSave(QWidget* pParent)
         strPath = CPrompts::Instance().SaveFileName(pParent);
     QString strError;
     if (!strPath.isEmpty() && !OnSaveDocument(strPath, strError))
+        ErrorBox(pParent, strError);
+}
+
+void CBremDoc::OnFileSaveWithTimestamps(QWidget* pParent)
+{
+    const QString strPath = CPrompts::Instance().SaveFileName(pParent);
+    QString strError;
+    if (!strPath.isEmpty() && !SaveWithTimestamps(strPath, strError))
         ErrorBox(pParent, strError);
 }

@@ -12,16 +12,18 @@ public:
     CBremDoc(CBremView* pView, CRecentFileList* pRecent);
 
     bool OnNewDocument();
-    // The file's bytes replace the log; on failure the log is left as it was.
+    // The file's bytes replace the log; on failure (or when the operator gives up a long load)
+    // the log is left as it was. A load that takes over a second shows its progress.
     bool OnOpenDocument(const QString& strPath, QString& strError);
     bool OnSaveDocument(const QString& strPath, QString& strError);
+    // A text file: each line of the log after the time it arrived, blanks for lines with none.
+    bool SaveWithTimestamps(const QString& strPath, QString& strError);
 
-    // The commands behind Ctrl+O and Ctrl+S, with their dialogs and boxes on pParent.
+    // The commands behind Ctrl+O, Ctrl+S and "Save with Timestamps...", with their dialogs and
+    // boxes on pParent.
     void OnFileOpen(QWidget* pParent);
     void OnFileSave(QWidget* pParent);
-
-    // Larger files would not fit a log view sensibly; they are refused rather than half-read.
-    static constexpr qint64 MAX_LOAD_BYTES = 64 * 1024 * 1024;
+    void OnFileSaveWithTimestamps(QWidget* pParent);
 
     QString m_strPathName;
 

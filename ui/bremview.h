@@ -1,81 +1,156 @@
 #pragma once
 
+#include "loglayout.h"
+#include "logstore.h"
+
+#include <QAbstractScrollArea>
 #include <QByteArray>
-#include <QPlainTextEdit>
-#include <QString>
-#include <QTextBlockFormat>
 #include <QTimer>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CBremViewHost;
-class QTextCursor;
+class QIODevice;
 
-// The log and terminal: received bytes and log lines are appended at the end, typed characters go
-// to the device one byte each while the port is open. The text is bytes (see CLogCodec).
+// The log and terminal. The log is its bytes (CLogStore); the view draws the rows on screen
+// from them and nothing else. Received bytes and log lines are appended at the end; while the
+// port is open, typed characters go to the device (as UTF-8) and into the log at the caret.
 //
-// Appends are gathered and handed to the widget every few frames; every operation that reads or
-// changes the text first takes in what is pending, so it sees the log as if each append had gone
-// in at once. Long lines are cut into paragraphs of bounded size by breaks that stand for no byte,
-// so an append costs the same however long the log and its last line are.
-class CBremView : public QPlainTextEdit {
+// Appends reach the model at once and the screen on the next frame, so an append costs a few
+// instructions however fast the bytes come.
+class CBremView : public QAbstractScrollArea {
     Q_OBJECT
 
 public:
+    // The most the log holds; what arrives beyond it is not kept, and a box says so once.
+    static constexpr int64_t g_nMaxLogBytes = int64_t(4) << 30;
+
     explicit CBremView(QWidget* pParent = nullptr);
+    ~CBremView() override;
 
     void SetHost(CBremViewHost* pHost);
 
     // The text up to its first zero byte, then a line break.
     void AppendLine(const std::string& strText);
     // Each byte as its own append: CR gives a line break, LF nothing at all, zero only moves the
-    // caret to the end, any other byte its character.
+    // caret to the end, any other byte itself.
     void AppendRaw(const unsigned char* pBytes, uint32_t nCount);
     // Empties the log; cannot be undone.
     void ClearLog();
 
-    // The log's bytes exactly: CR LF for each line break, nothing before or after.
-    QByteArray LogBytes();
+    // The log's bytes exactly as received and typed.
+    QByteArray LogBytes() const;
     // Replaces the whole log; cannot be undone. The caret goes to the start.
     void SetLogBytes(const QByteArray& baBytes);
+    // For loading and saving large logs without a copy. After changing it, call StoreReplaced.
+    CLogStore& Store() { return m_store; }
+    const CLogStore& Store() const { return m_store; }
+    void StoreReplaced();
 
-    // Takes pending appends into the widget now. Call before using QPlainTextEdit's own
-    // non-virtual readers (textCursor(), document(), cut(), copy()...) directly.
+    // Brings the screen up to the log now instead of on the next frame.
     void FlushPending();
 
-    // Longest paragraph an append builds before it starts a continuation paragraph.
-    static constexpr int g_nSoftBlockChars = 1024;
+    // How the bytes are shown: UTF-8 or one character per byte; text or hex; with a gutter of
+    // arrival times or without.
+    void SetLatin1(bool bLatin1);
+    bool IsLatin1() const { return !m_layout.IsUtf8(); }
+    void SetHex(bool bHex);
+    bool IsHex() const { return m_bHex; }
+    void SetTimestamps(bool bOn);
+    bool HasTimestamps() const { return m_bTimestamps; }
+    // A line's time as the gutter shows it.
+    static QString TimeText(int64_t nMsecs);
+
+    // Caret and selection, as positions in the log's bytes.
+    int64_t CaretPos() const { return m_nCaret; }
+    int64_t AnchorPos() const { return m_nAnchor; }
+    bool HasSelection() const { return m_nCaret != m_nAnchor; }
+    void SetSelection(int64_t nAnchor, int64_t nCaret);
+    void SelectAll() { SetSelection(0, m_store.Size()); }
+    QByteArray SelectedBytes() const;
+
+    // The edit commands (the accelerators); none of them sends anything.
+    void Undo();
+    void Cut();
+    void Copy();
+    void Paste();
+    bool IsUndoAvailable() const { return !m_vecUndo.empty(); }
+
+    // What the screen shows: the first byte drawn and whether the caret's row is in view.
+    int64_t TopPos() const;
+    bool IsCaretVisible();
 
 protected:
-    bool event(QEvent* pEvent) override;
-    bool viewportEvent(QEvent* pEvent) override;
+    void paintEvent(QPaintEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
+    void scrollContentsBy(int nDx, int nDy) override;
+    void wheelEvent(QWheelEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
     void inputMethodEvent(QInputMethodEvent* pEvent) override;
-    bool canInsertFromMimeData(const QMimeData* pSource) const override;
-    QMimeData* createMimeDataFromSelection() const override;
-    void insertFromMimeData(const QMimeData* pSource) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery eQuery) const override;
+    void mousePressEvent(QMouseEvent* pEvent) override;
+    void mouseMoveEvent(QMouseEvent* pEvent) override;
+    void focusInEvent(QFocusEvent* pEvent) override;
+    void focusOutEvent(QFocusEvent* pEvent) override;
+    bool focusNextPrevChild(bool bNext) override;
 
 private:
+    struct SUndo {
+        int64_t m_nPos = 0;
+        QByteArray m_baRemoved;
+        int64_t m_nInserted = 0;
+        int64_t m_nCaret = 0;
+        int64_t m_nAnchor = 0;
+        bool m_bTyping = false;
+    };
+
+    void AfterAppend();
+    void ReportFull();
+    void ScheduleFrame();
+    // Everything the screen needs after a change: scroll position, scroll bar, repaint.
+    void Refresh();
+    void UpdateLayoutWidth();
+    void SyncScrollBar();
+    int VisibleRows() const;
+    qreal TextLeft() const;
+    int64_t HexRows() const;
+    int64_t TopAtEnd() const;
+    void Navigate(int nKey, bool bCtrl, bool bShift);
+    void ScrollRows(int64_t nRows);
+    void EnsureCaretVisible();
+    int64_t PosAtPoint(const QPoint& pt) const;
+
+    // Sends one typed character while the port is open and puts what went out into the log.
     void OnChar(char32_t nChar);
-    void ScheduleFlush();
-    void DropUndoHistory();
-    // Inserts log text at the cursor, bounding the paragraphs it grows.
-    void InsertText(QTextCursor& cursor, QStringView strText);
-    // Replaces the selection (or inserts at the caret) as the operator's own edit.
-    void InsertAtCaret(const QString& strText);
-    // Typed text: consecutive characters join one undo step.
-    void TypeAtCaret(const QString& strText);
-    // Backspace and Delete: one byte, stepping over breaks that stand for no byte.
-    void DeleteByte(bool bForward);
-    QString SelectedLogText() const;
+    void TypeBytes(const QByteArray& baBytes);
+    // Replaces the selection as the operator's own edit, which Undo can revert.
+    void EditSelection(const QByteArray& baBytes, bool bTyping);
+    void DeleteCell(bool bForward);
+    int64_t CellBoundary(int64_t nPos, bool bForward) const;
+    void MoveCaret(int64_t nPos, bool bExtend);
+    void MoveCaretRows(int64_t nRows, bool bExtend);
+
+    void PaintText(QPainter& painter, const QRect& rcDirty);
+    void PaintHex(QPainter& painter);
 
     CBremViewHost* m_pHost = nullptr;
-    QString m_strPending; // log text appended but not yet in the widget
-    bool m_bPendingMove = false; // an append is pending, even one that adds no text
-    QTimer m_flushTimer;
-    int m_nTypedEnd = -1; // caret after the last typed character
-    int m_nTypedSteps = 0; // undo steps right after it
-    QTextBlockFormat m_fmtHard;
-    QTextBlockFormat m_fmtSoft;
+    CLogStore m_store;
+    CLogLayout m_layout;
+    std::vector<SUndo> m_vecUndo;
+    QTimer m_timerFrame;
+    int64_t m_nCaret = 0;
+    int64_t m_nAnchor = 0;
+    qreal m_dCaretX = -1; // the column that Up and Down keep
+    int64_t m_nTop = 0; // first row on screen (text)
+    int64_t m_nHexTop = 0; // first row on screen (hex)
+    int m_nHexPerRow = 16;
+    int m_nBarShift = 0; // scroll bar value = position >> shift
+    int m_nWheelRest = 0;
+    bool m_bShowCaret = false; // scroll the caret into view on the next frame
+    bool m_bHex = false;
+    bool m_bTimestamps = false;
+    bool m_bFullReported = false;
+    bool m_bSyncingBar = false;
 };

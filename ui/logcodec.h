@@ -1,41 +1,45 @@
 #pragma once
 
 #include <QByteArray>
-#include <QChar>
 #include <QString>
-#include <QStringView>
 
-// The log holds bytes; the widget holds characters. Every byte has exactly one character and
-// back, so what the device sent and what a log file held survive the round trip unchanged.
-//
-// Log text, as produced and consumed here, is mapped characters with '\n' standing for one
-// line break (the bytes CR LF). Mapped characters never include '\n' or '\r'.
-//   0x09          tab
-//   0x20-0x7E     themselves
-//   0xA0-0xFF     Latin-1, but for 0xAD (an invisible soft hyphen there)
-//   0x00-0x1F     control pictures U+2400-U+241F (lone CR and lone LF included)
-//   0x7F          U+2421
-//   0x80-0x9F     private use U+E080-U+E09F, and 0xAD U+E0AD
+#include <cstdint>
+
+// One thing the log view draws: a character, a tab, a line break, or a small box that names a
+// byte with no glyph of its own. Every cell covers one or more whole bytes, so the bytes are
+// never changed by how they are shown.
+struct SLogCell {
+    enum EKind : uint8_t {
+        Glyph, // m_nChar drawn as it is
+        Tab,
+        Break, // CR LF
+        Named, // a control code, boxed with its abbreviation (m_nChar: the code)
+        Invalid, // a byte that does not decode, boxed as hex (m_nChar: the byte)
+        Hidden, // a character that draws nothing, boxed as hex (m_nChar: the character)
+    };
+    EKind m_eKind = Glyph;
+    uint8_t m_nBytes = 1;
+    char32_t m_nChar = 0;
+};
+
+// Bytes to cells (UTF-8, the locale's encoding here, or one character per byte) and the texts
+// that go to and come from outside: clipboard, keyboard and the hex view.
 class CLogCodec {
 public:
-    static constexpr QChar g_chLineBreak = u'\n';
+    // The cell at p; nAvail bytes are there (at least 1), fewer than 4 only at the end of the log.
+    static SLogCell Decode(const unsigned char* p, int nAvail, bool bUtf8);
+    // What a Named, Invalid or Hidden cell's box says.
+    static QString BoxText(const SLogCell& cell);
 
-    static QChar ByteToChar(unsigned char nByte);
-    // The byte a character stands for, or -1 when it is no byte's character.
-    static int CharToByte(QChar ch);
+    // One row of the hex view: offset, the bytes in hex, the bytes as text (printable ASCII).
+    static QString HexRow(int64_t nOffset, const QByteArray& baBytes, int nPerRow, int nDigits);
+    // Offset digits the hex view needs for a log of nSize bytes: 8 or more.
+    static int HexDigits(int64_t nSize);
 
-    // Bytes to log text: CR LF becomes a line break, every other byte its character.
-    static QString BytesToText(const char* pBytes, qsizetype nCount);
-    static QString BytesToText(const QByteArray& baBytes)
-    {
-        return BytesToText(baBytes.constData(), baBytes.size());
-    }
-
-    // Appends the bytes of a run of characters that holds no line break. A character that is no
-    // byte's character contributes its UTF-8 bytes.
-    static void AppendBytes(QByteArray& baOut, QStringView strChars);
-
-    // Text from outside (clipboard, drop, input method) to log text: any line ending becomes a
-    // line break, mapped characters stay, anything else is taken as its UTF-8 bytes.
-    static QString ForeignToText(const QString& strForeign);
+    // The bytes as plain text for other programs: each cell's character, CR LF as a line end,
+    // control bytes as their pictures (U+2400...), undecodable bytes as U+FFFD.
+    static QString BytesToText(const QByteArray& baBytes, bool bUtf8);
+    // Text from other programs to bytes: UTF-8, any line ending as CR LF, control pictures as
+    // the bytes they picture.
+    static QByteArray TextToBytes(const QString& strText);
 };

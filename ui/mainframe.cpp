@@ -148,7 +148,10 @@ void CMainFrame::AppendRaw(const unsigned char* pBytes, uint32_t nCount)
 
 void CMainFrame::SetProgressRange(uint32_t nLower, uint32_t nUpper)
 {
-    m_pDlgBar->m_pProgress->setRange(ToProgress(nLower), ToProgress(nUpper));
+    // Qt draws an equal minimum and maximum as a busy bar that never stops; an empty range is
+    // an empty bar instead.
+    const int nMin = std::min(ToProgress(nLower), INT_MAX - 1);
+    m_pDlgBar->m_pProgress->setRange(nMin, std::max(ToProgress(nUpper), nMin + 1));
 }
 
 void CMainFrame::SetProgressPos(uint32_t nPos)

@@ -1,0 +1,394 @@
+#include "logstore.h"
+
+#include <QDateTime>
+#include <QIODevice>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+namespace {
+
+// Freed blocks go back to the system, so a cleared log gives its memory back.
+void ReturnMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
+} // namespace
+
+CLogStore::CLogStore()
+    : m_fnClock([] { return QDateTime::currentMSecsSinceEpoch(); })
+{ }
+
+CLogStore::~CLogStore() = default;
+
+void CLogStore::SetClock(std::function<int64_t()> fnClock)
+{
+    m_fnClock = std::move(fnClock);
+}
+
+std::unique_ptr<CLogStore::Block> CLogStore::NewBlock()
+{
+    auto pBlock = std::make_unique<Block>();
+    pBlock->m_pData.reset(new char[g_nBlockBytes]);
+    return pBlock;
+}
+
+size_t CLogStore::BlockOf(int64_t nPos) const
+{
+    if (m_vecBlocks.empty())
+        return 0;
+    if (nPos >= m_nSize)
+        return m_vecBlocks.size() - 1;
+    const auto it = std::upper_bound(m_vecStart.begin(), m_vecStart.end(), nPos);
+    return size_t(it - m_vecStart.begin()) - 1;
+}
+
+char CLogStore::ByteBefore(size_t nBlock) const
+{
+    for (size_t i = nBlock; i-- > 0;)
+        if (m_vecBlocks[i]->m_nSize > 0)
+            return m_vecBlocks[i]->m_pData[m_vecBlocks[i]->m_nSize - 1];
+    return 0;
+}
+
+int64_t CLogStore::LineStart(int64_t nLine) const
+{
+    if (nLine <= 0)
+        return 0;
+    if (nLine > m_nBreaks)
+        return m_nSize;
+    const int64_t nBreak = nLine - 1;
+    const auto it = std::upper_bound(m_vecLineBase.begin(), m_vecLineBase.end(), nBreak);
+    const size_t nBlock = size_t(it - m_vecLineBase.begin()) - 1;
+    return m_vecStart[nBlock] + m_vecBlocks[nBlock]->m_vecBreaks[nBreak - m_vecLineBase[nBlock]]
+        + 1;
+}
+
+int64_t CLogStore::LineOf(int64_t nPos) const
+{
+    if (nPos <= 0 || m_vecBlocks.empty())
+        return 0;
+    // Breaks whose LF lies before nPos.
+    const size_t nBlock = BlockOf(std::min(nPos, m_nSize) - 1);
+    const Block& block = *m_vecBlocks[nBlock];
+    const int64_t nOffset = std::min(nPos, m_nSize) - 1 - m_vecStart[nBlock];
+    const auto it = std::upper_bound(
+        block.m_vecBreaks.begin(), block.m_vecBreaks.end(), uint16_t(nOffset));
+    return m_vecLineBase[nBlock] + (it - block.m_vecBreaks.begin());
+}
+
+int64_t CLogStore::LineTime(int64_t nLine) const
+{
+    if (nLine < 0 || nLine > m_nBreaks)
+        return g_nNoTime;
+    if (nLine == m_nBreaks)
+        return m_nOpenLineTime;
+    const auto it = std::upper_bound(m_vecLineBase.begin(), m_vecLineBase.end(), nLine);
+    const size_t nBlock = size_t(it - m_vecLineBase.begin()) - 1;
+    return m_vecBlocks[nBlock]->m_vecTimes[nLine - m_vecLineBase[nBlock]];
+}
+
+unsigned char CLogStore::At(int64_t nPos) const
+{
+    if (nPos < 0 || nPos >= m_nSize)
+        return 0;
+    const size_t nBlock = BlockOf(nPos);
+    return static_cast<unsigned char>(m_vecBlocks[nBlock]->m_pData[nPos - m_vecStart[nBlock]]);
+}
+
+const char* CLogStore::Span(int64_t nPos, int64_t* pLength) const
+{
+    if (nPos < 0 || nPos >= m_nSize) {
+        *pLength = 0;
+        return nullptr;
+    }
+    const size_t nBlock = BlockOf(nPos);
+    const int64_t nOffset = nPos - m_vecStart[nBlock];
+    *pLength = m_vecBlocks[nBlock]->m_nSize - nOffset;
+    return m_vecBlocks[nBlock]->m_pData.get() + nOffset;
+}
+
+int64_t CLogStore::Read(int64_t nPos, char* pOut, int64_t nCount) const
+{
+    int64_t nDone = 0;
+    while (nDone < nCount) {
+        int64_t nLength = 0;
+        const char* p = Span(nPos + nDone, &nLength);
+        if (!p)
+            break;
+        const int64_t nTake = std::min(nLength, nCount - nDone);
+        std::memcpy(pOut + nDone, p, size_t(nTake));
+        nDone += nTake;
+    }
+    return nDone;
+}
+
+QByteArray CLogStore::Bytes(int64_t nFrom, int64_t nTo) const
+{
+    nFrom = std::clamp<int64_t>(nFrom, 0, m_nSize);
+    nTo = std::clamp<int64_t>(nTo, nFrom, m_nSize);
+    QByteArray ba(qsizetype(nTo - nFrom), Qt::Uninitialized);
+    Read(nFrom, ba.data(), nTo - nFrom);
+    return ba;
+}
+
+void CLogStore::IndexAppended(size_t nBlock, int nFrom)
+{
+    Block& block = *m_vecBlocks[nBlock];
+    const char* pData = block.m_pData.get();
+    for (int n = nFrom; n < block.m_nSize;) {
+        if (m_bEndsWithBreak) {
+            // The first byte of a new line.
+            m_nOpenLineTime = m_fnClock();
+            m_bEndsWithBreak = false;
+        }
+        const void* pLf = std::memchr(pData + n, '\n', size_t(block.m_nSize - n));
+        if (!pLf)
+            break;
+        const int nLf = int(static_cast<const char*>(pLf) - pData);
+        if ((nLf > 0 ? pData[nLf - 1] : ByteBefore(nBlock)) == '\r') {
+            block.m_vecBreaks.push_back(uint16_t(nLf));
+            block.m_vecTimes.push_back(m_nOpenLineTime);
+            ++m_nBreaks;
+            m_nOpenLineTime = g_nNoTime;
+            m_bEndsWithBreak = true;
+        }
+        n = nLf + 1;
+    }
+}
+
+void CLogStore::Append(const char* pBytes, int64_t nCount)
+{
+    while (nCount > 0) {
+        if (m_vecBlocks.empty() || m_vecBlocks.back()->m_nSize == g_nBlockBytes) {
+            if (!m_vecBlocks.empty()) {
+                // A full block gets no more breaks: give back what its vectors kept in reserve.
+                m_vecBlocks.back()->m_vecBreaks.shrink_to_fit();
+                m_vecBlocks.back()->m_vecTimes.shrink_to_fit();
+            }
+            m_vecStart.push_back(m_nSize);
+            m_vecLineBase.push_back(m_nBreaks);
+            m_vecBlocks.push_back(NewBlock());
+        }
+        const size_t nBlock = m_vecBlocks.size() - 1;
+        Block& block = *m_vecBlocks[nBlock];
+        const int nFrom = block.m_nSize;
+        const int nTake = int(std::min<int64_t>(nCount, g_nBlockBytes - nFrom));
+        std::memcpy(block.m_pData.get() + nFrom, pBytes, size_t(nTake));
+        block.m_nSize += nTake;
+        m_nSize += nTake;
+        IndexAppended(nBlock, nFrom);
+        pBytes += nTake;
+        nCount -= nTake;
+    }
+}
+
+void CLogStore::Reindex(size_t nBlock, const std::function<int64_t(int64_t)>& fnTime)
+{
+    Block& block = *m_vecBlocks[nBlock];
+    block.m_vecBreaks.clear();
+    block.m_vecTimes.clear();
+    const char* pData = block.m_pData.get();
+    for (int n = 0; n < block.m_nSize; ++n) {
+        const void* pLf = std::memchr(pData + n, '\n', size_t(block.m_nSize - n));
+        if (!pLf)
+            break;
+        n = int(static_cast<const char*>(pLf) - pData);
+        const char cBefore = n > 0 ? pData[n - 1] : ByteBefore(nBlock);
+        if (cBefore == '\r') {
+            block.m_vecBreaks.push_back(uint16_t(n));
+            block.m_vecTimes.push_back(fnTime(m_vecStart[nBlock] + n));
+        }
+    }
+    block.m_vecBreaks.shrink_to_fit();
+    block.m_vecTimes.shrink_to_fit();
+}
+
+void CLogStore::RecountFrom(size_t nBlock)
+{
+    m_vecStart.resize(m_vecBlocks.size());
+    m_vecLineBase.resize(m_vecBlocks.size());
+    int64_t nStart = nBlock > 0 ? m_vecStart[nBlock - 1] + m_vecBlocks[nBlock - 1]->m_nSize : 0;
+    int64_t nBase = nBlock > 0
+        ? m_vecLineBase[nBlock - 1] + int64_t(m_vecBlocks[nBlock - 1]->m_vecBreaks.size())
+        : 0;
+    for (size_t i = nBlock; i < m_vecBlocks.size(); ++i) {
+        m_vecStart[i] = nStart;
+        m_vecLineBase[i] = nBase;
+        nStart += m_vecBlocks[i]->m_nSize;
+        nBase += int64_t(m_vecBlocks[i]->m_vecBreaks.size());
+    }
+    m_nSize = nStart;
+    m_nBreaks = nBase;
+}
+
+void CLogStore::AfterChange()
+{
+    m_bEndsWithBreak = m_nSize == 0
+        || (m_nSize >= 2 && At(m_nSize - 2) == '\r' && At(m_nSize - 1) == '\n');
+    if (m_bEndsWithBreak)
+        m_nOpenLineTime = g_nNoTime;
+}
+
+void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t nCount)
+{
+    nFrom = std::clamp<int64_t>(nFrom, 0, m_nSize);
+    nTo = std::clamp<int64_t>(nTo, nFrom, m_nSize);
+    if (nFrom == nTo && nCount == 0)
+        return;
+    const int64_t nDelta = nCount - (nTo - nFrom);
+    const int64_t nOldLastLine = LineStart(m_nBreaks);
+
+    // The blocks the edit touches, widened by a neighbour while the result would be small, so
+    // that deleting never leaves a trail of nearly empty blocks.
+    size_t nFirst = BlockOf(nFrom);
+    size_t nLast = m_vecBlocks.empty() ? 0 : BlockOf(std::max(nFrom, nTo - 1));
+    if (m_vecBlocks.empty()) {
+        m_vecBlocks.push_back(NewBlock());
+        m_vecStart.push_back(0);
+        m_vecLineBase.push_back(0);
+    }
+    auto spanBytes = [&] {
+        return m_vecStart[nLast] + m_vecBlocks[nLast]->m_nSize - m_vecStart[nFirst] + nDelta;
+    };
+    if (nFirst > 0 && spanBytes() + m_vecBlocks[nFirst - 1]->m_nSize <= g_nBlockBytes / 2)
+        --nFirst;
+    if (nLast + 1 < m_vecBlocks.size()
+        && spanBytes() + m_vecBlocks[nLast + 1]->m_nSize <= g_nBlockBytes / 2)
+        ++nLast;
+
+    // Times of the breaks in and right after the touched blocks, by their position after the edit.
+    std::map<int64_t, int64_t> mapTimes;
+    for (size_t i = nFirst; i <= nLast + 1 && i < m_vecBlocks.size(); ++i) {
+        const Block& block = *m_vecBlocks[i];
+        for (size_t k = 0; k < block.m_vecBreaks.size(); ++k) {
+            const int64_t nPos = m_vecStart[i] + block.m_vecBreaks[k];
+            if (nPos < nFrom)
+                mapTimes[nPos] = block.m_vecTimes[k];
+            else if (nPos >= nTo)
+                mapTimes[nPos + nDelta] = block.m_vecTimes[k];
+        }
+    }
+
+    // The new bytes of the touched blocks, cut into blocks of equal size.
+    const int64_t nSpanStart = m_vecStart[nFirst];
+    const int64_t nSpanEnd = m_vecStart[nLast] + m_vecBlocks[nLast]->m_nSize;
+    QByteArray baNew;
+    baNew.reserve(qsizetype(nSpanEnd - nSpanStart + nDelta));
+    baNew += Bytes(nSpanStart, nFrom);
+    baNew.append(pBytes, qsizetype(nCount));
+    baNew += Bytes(nTo, nSpanEnd);
+    const qsizetype nPieces = (baNew.size() + g_nBlockBytes - 1) / g_nBlockBytes;
+    std::vector<std::unique_ptr<Block>> vecNew;
+    for (qsizetype k = 0; k < nPieces; ++k) {
+        const qsizetype nBegin = baNew.size() * k / nPieces;
+        const qsizetype nEnd = baNew.size() * (k + 1) / nPieces;
+        auto pBlock = NewBlock();
+        std::memcpy(pBlock->m_pData.get(), baNew.constData() + nBegin, size_t(nEnd - nBegin));
+        pBlock->m_nSize = int(nEnd - nBegin);
+        vecNew.push_back(std::move(pBlock));
+    }
+    m_vecBlocks.erase(m_vecBlocks.begin() + std::ptrdiff_t(nFirst),
+        m_vecBlocks.begin() + std::ptrdiff_t(nLast) + 1);
+    m_vecBlocks.insert(m_vecBlocks.begin() + std::ptrdiff_t(nFirst),
+        std::make_move_iterator(vecNew.begin()), std::make_move_iterator(vecNew.end()));
+
+    // Positions first, then the breaks of the new blocks and of the one after them (its first
+    // byte may have a new neighbour), then the counts that follow from them.
+    RecountFrom(nFirst);
+    const auto fnTime = [&mapTimes](int64_t nPos) {
+        const auto it = mapTimes.find(nPos);
+        return it == mapTimes.end() ? g_nNoTime : it->second;
+    };
+    for (size_t i = nFirst; i < nFirst + vecNew.size() + 1 && i < m_vecBlocks.size(); ++i)
+        Reindex(i, fnTime);
+    RecountFrom(nFirst);
+    AfterChange();
+    // An edit that moves where the last line starts leaves that line without a time.
+    const int64_t nMovedLastLine = nOldLastLine <= nFrom ? nOldLastLine
+        : nOldLastLine >= nTo                            ? nOldLastLine + nDelta
+                                                         : -1;
+    if (LineStart(m_nBreaks) != nMovedLastLine)
+        m_nOpenLineTime = g_nNoTime;
+    if (nTo - nFrom > g_nBlockBytes)
+        ReturnMemory();
+}
+
+void CLogStore::Clear()
+{
+    m_vecBlocks.clear();
+    m_vecBlocks.shrink_to_fit();
+    m_vecStart.clear();
+    m_vecStart.shrink_to_fit();
+    m_vecLineBase.clear();
+    m_vecLineBase.shrink_to_fit();
+    m_nSize = 0;
+    m_nBreaks = 0;
+    m_bEndsWithBreak = true;
+    m_nOpenLineTime = g_nNoTime;
+    ReturnMemory();
+}
+
+void CLogStore::Swap(CLogStore& other)
+{
+    std::swap(m_vecBlocks, other.m_vecBlocks);
+    std::swap(m_vecStart, other.m_vecStart);
+    std::swap(m_vecLineBase, other.m_vecLineBase);
+    std::swap(m_nSize, other.m_nSize);
+    std::swap(m_nBreaks, other.m_nBreaks);
+    std::swap(m_bEndsWithBreak, other.m_bEndsWithBreak);
+    std::swap(m_nOpenLineTime, other.m_nOpenLineTime);
+    other.Clear();
+}
+
+bool CLogStore::ReadFrom(
+    QIODevice& device, int64_t nCount, const std::function<bool(int64_t)>& fnProgress)
+{
+    Clear();
+    const auto fnNoTime = [](int64_t) { return g_nNoTime; };
+    while (m_nSize < nCount) {
+        auto pBlock = NewBlock();
+        const int nWant = int(std::min<int64_t>(g_nBlockBytes, nCount - m_nSize));
+        int nGot = 0;
+        while (nGot < nWant) {
+            const qint64 nRead = device.read(pBlock->m_pData.get() + nGot, nWant - nGot);
+            if (nRead <= 0)
+                break;
+            nGot += int(nRead);
+        }
+        if (nGot == 0)
+            break;
+        pBlock->m_nSize = nGot;
+        m_vecStart.push_back(m_nSize);
+        m_vecLineBase.push_back(m_nBreaks);
+        m_vecBlocks.push_back(std::move(pBlock));
+        const size_t nBlock = m_vecBlocks.size() - 1;
+        Reindex(nBlock, fnNoTime);
+        m_nSize += nGot;
+        m_nBreaks += int64_t(m_vecBlocks[nBlock]->m_vecBreaks.size());
+        if (nGot < nWant || (fnProgress && !fnProgress(m_nSize)))
+            break;
+    }
+    const bool bComplete = m_nSize == nCount;
+    AfterChange();
+    m_nOpenLineTime = g_nNoTime;
+    if (!bComplete)
+        Clear();
+    return bComplete;
+}
+
+bool CLogStore::WriteTo(QIODevice& device) const
+{
+    for (const auto& pBlock : m_vecBlocks)
+        if (device.write(pBlock->m_pData.get(), pBlock->m_nSize) != pBlock->m_nSize)
+            return false;
+    return true;
+}

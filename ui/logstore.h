@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QIODevice;
+
+// The log's bytes, kept as they are: blocks of at most g_nBlockBytes with the line breaks (the
+// pair CR LF) of each block indexed beside it, and the arrival time of every line that came in
+// by Append. About one byte of memory per byte, plus ten per line break.
+//
+// A line is what lies between two breaks; line k (from 0) starts after the k-th break. A break
+// belongs to the block that holds its LF.
+class CLogStore {
+public:
+    static constexpr int g_nBlockBytes = 64 * 1024;
+    static constexpr int64_t g_nNoTime = -1;
+
+    CLogStore();
+    ~CLogStore();
+    CLogStore(const CLogStore&) = delete;
+    CLogStore& operator=(const CLogStore&) = delete;
+
+    // Milliseconds since the epoch; asked once for each line an append starts.
+    void SetClock(std::function<int64_t()> fnClock);
+
+    int64_t Size() const { return m_nSize; }
+    int64_t LineCount() const { return m_nBreaks + 1; }
+    int64_t LineStart(int64_t nLine) const;
+    // The line holding nPos (0..Size()); a line start belongs to its own line.
+    int64_t LineOf(int64_t nPos) const;
+    // When the line's first appended byte arrived, or g_nNoTime (typed, pasted or loaded).
+    int64_t LineTime(int64_t nLine) const;
+
+    unsigned char At(int64_t nPos) const;
+    // The bytes from nPos to the end of its block; null at the end.
+    const char* Span(int64_t nPos, int64_t* pLength) const;
+    // Copies up to nCount bytes from nPos and returns how many.
+    int64_t Read(int64_t nPos, char* pOut, int64_t nCount) const;
+    QByteArray Bytes(int64_t nFrom, int64_t nTo) const;
+
+    // Bytes that arrived: the lines they start are stamped with the clock.
+    void Append(const char* pBytes, int64_t nCount);
+    void AppendByte(char cByte)
+    {
+        Block* pLast = m_vecBlocks.empty() ? nullptr : m_vecBlocks.back().get();
+        // One byte into a block with room and no line to stamp: the common case, kept short.
+        if (pLast && pLast->m_nSize < g_nBlockBytes && cByte != '\n' && !m_bEndsWithBreak) {
+            pLast->m_pData[pLast->m_nSize++] = cByte;
+            ++m_nSize;
+            return;
+        }
+        Append(&cByte, 1);
+    }
+    // The operator's edit: nFrom..nTo becomes the given bytes. Breaks it makes carry no time;
+    // breaks it leaves alone keep theirs.
+    void Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t nCount);
+    void Clear();
+    // Takes the other store's content; the other is left empty.
+    void Swap(CLogStore& other);
+
+    // Reads nCount bytes (the whole content) from the device. fnProgress gets the bytes read so
+    // far and returns false to give up. False on a short read or when given up.
+    bool ReadFrom(QIODevice& device, int64_t nCount, const std::function<bool(int64_t)>& fnProgress);
+    bool WriteTo(QIODevice& device) const;
+
+private:
+    struct Block {
+        std::unique_ptr<char[]> m_pData;
+        int m_nSize = 0;
+        std::vector<uint16_t> m_vecBreaks; // offsets of the LFs of CR LF pairs, ascending
+        std::vector<int64_t> m_vecTimes; // one per break: when the line it ends began
+    };
+
+    static std::unique_ptr<Block> NewBlock();
+    // The block holding nPos, or the last block for nPos == Size().
+    size_t BlockOf(int64_t nPos) const;
+    char ByteBefore(size_t nBlock) const;
+    void IndexAppended(size_t nBlock, int nFrom);
+    // Finds the breaks of a block anew; fnTime gives the time of a break at a global position.
+    void Reindex(size_t nBlock, const std::function<int64_t(int64_t)>& fnTime);
+    void RecountFrom(size_t nBlock);
+    void AfterChange();
+
+    std::vector<std::unique_ptr<Block>> m_vecBlocks;
+    std::vector<int64_t> m_vecStart; // first position of each block
+    std::vector<int64_t> m_vecLineBase; // breaks before each block
+    int64_t m_nSize = 0;
+    int64_t m_nBreaks = 0;
+    bool m_bEndsWithBreak = false; // also true for an empty log: the next byte starts a line
+    int64_t m_nOpenLineTime = g_nNoTime; // the time of the last, unfinished line
+    std::function<int64_t()> m_fnClock;
+};
