@@ -93,11 +93,12 @@ void CBremApp::CreateMenus()
     pStatus->setChecked(true);
     QObject::connect(pStatus, &QAction::toggled, pFrame->m_pStatusBar, &QWidget::setVisible);
     pViewMenu->addSeparator();
-    const auto choice = [&](const char* szText, const char* szPrompt, void (CBremView::*pSet)(bool)) {
-        QAction* pAction = add(pViewMenu, QLatin1String(szText), QLatin1String(szPrompt));
-        pAction->setCheckable(true);
-        QObject::connect(pAction, &QAction::toggled, pView, pSet);
-    };
+    const auto choice
+        = [&](const char* szText, const char* szPrompt, void (CBremView::*pSet)(bool)) {
+              QAction* pAction = add(pViewMenu, QLatin1String(szText), QLatin1String(szPrompt));
+              pAction->setCheckable(true);
+              QObject::connect(pAction, &QAction::toggled, pView, pSet);
+          };
     choice("Latin-1(&L)", "Show each byte as one character instead of decoding UTF-8",
         &CBremView::SetLatin1);
     choice("Hex(&X)", "Show the log as offsets, hex bytes and text", &CBremView::SetHex);
@@ -123,10 +124,10 @@ void CBremApp::CreateMenus()
         &QAction::triggered, pFrame, [pDoc, pFrame] { pDoc->OnFileOpen(pFrame); });
     QObject::connect(accel("ID_FILE_SAVE", { QKeySequence(Qt::CTRL | Qt::Key_S) }),
         &QAction::triggered, pFrame, [pDoc, pFrame] { pDoc->OnFileSave(pFrame); });
-    const auto edit = [&](const char* szName, const QList<QKeySequence>& keys,
-                          void (CBremView::*pCommand)()) {
-        QObject::connect(accel(szName, keys), &QAction::triggered, pView, pCommand);
-    };
+    const auto edit
+        = [&](const char* szName, const QList<QKeySequence>& keys, void (CBremView::*pCommand)()) {
+              QObject::connect(accel(szName, keys), &QAction::triggered, pView, pCommand);
+          };
     edit("ID_EDIT_UNDO",
         { QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace) },
         &CBremView::Undo);

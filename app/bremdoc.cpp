@@ -46,11 +46,12 @@ bool CBremDoc::OnOpenDocument(const QString& strPath, QString& strError)
     }
     const qint64 nSize = file.size();
     if (nSize > CBremView::g_nMaxLogBytes) {
-        strError = QStringLiteral("Cannot open %1: the file holds %2 MB, and a log holds at most "
-                                  "%3 MB (what Brem can keep in memory at about one byte per byte).")
-                       .arg(strPath)
-                       .arg(nSize >> 20)
-                       .arg(CBremView::g_nMaxLogBytes >> 20);
+        strError
+            = QStringLiteral("Cannot open %1: the file holds %2 MB, and a log holds at most "
+                             "%3 MB (what Brem can keep in memory at about one byte per byte).")
+                  .arg(strPath)
+                  .arg(nSize >> 20)
+                  .arg(CBremView::g_nMaxLogBytes >> 20);
         return false;
     }
     QProgressDialog progress(QStringLiteral("Loading %1...").arg(info.fileName()),

@@ -266,7 +266,8 @@ qreal CBremView::TextLeft() const
 {
     if (!m_bTimestamps || m_bHex)
         return g_dMargin;
-    return std::ceil(fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000"))) + 3 * g_dMargin;
+    return std::ceil(fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")))
+        + 3 * g_dMargin;
 }
 
 int CBremView::VisibleRows() const
@@ -343,7 +344,8 @@ void CBremView::EnsureCaretVisible()
 {
     const int nVisible = VisibleRows();
     if (m_bHex) {
-        const int64_t nRow = m_nCaret / m_nHexPerRow;
+        const int64_t nRow
+            = std::max<int64_t>(0, std::min(m_nCaret, m_store.Size() - 1)) / m_nHexPerRow;
         if (nRow < m_nHexTop)
             m_nHexTop = nRow;
         else if (nRow >= m_nHexTop + nVisible)
@@ -389,7 +391,8 @@ bool CBremView::IsCaretVisible()
     FlushPending();
     const int nVisible = VisibleRows();
     if (m_bHex) {
-        const int64_t nRow = m_nCaret / m_nHexPerRow;
+        const int64_t nRow
+            = std::max<int64_t>(0, std::min(m_nCaret, m_store.Size() - 1)) / m_nHexPerRow;
         return nRow >= m_nHexTop && nRow < m_nHexTop + nVisible;
     }
     const int64_t nCaretRow = m_layout.RowStartOf(m_nCaret);
@@ -686,8 +689,8 @@ void CBremView::Navigate(int nKey, bool bCtrl, bool bShift)
     case Qt::Key_Right: {
         const bool bForward = nKey == Qt::Key_Right;
         if (HasSelection() && !bShift)
-            MoveCaret(bForward ? std::max(m_nCaret, m_nAnchor) : std::min(m_nCaret, m_nAnchor),
-                false);
+            MoveCaret(
+                bForward ? std::max(m_nCaret, m_nAnchor) : std::min(m_nCaret, m_nAnchor), false);
         else
             MoveCaret(CellBoundary(m_nCaret, bForward), bShift);
         break;
@@ -744,8 +747,8 @@ QVariant CBremView::inputMethodQuery(Qt::InputMethodQuery eQuery) const
         int nIndex = 0;
         for (int64_t n = m_nTop; n >= 0 && n < nRow && nIndex < VisibleRows(); ++nIndex)
             n = m_layout.NextRow(n);
-        return QRectF(TextLeft() + m_layout.XOf(nRow, m_nCaret), nIndex * m_layout.RowHeight(),
-            1, m_layout.RowHeight())
+        return QRectF(TextLeft() + m_layout.XOf(nRow, m_nCaret), nIndex * m_layout.RowHeight(), 1,
+            m_layout.RowHeight())
             .toRect();
     }
     default:
@@ -771,8 +774,8 @@ void CBremView::mousePressEvent(QMouseEvent* pEvent)
         return;
     m_timerFrame.stop();
     Refresh(); // the rows on screen must be the ones hit
-    MoveCaret(PosAtPoint(pEvent->position().toPoint()),
-        pEvent->modifiers().testFlag(Qt::ShiftModifier));
+    MoveCaret(
+        PosAtPoint(pEvent->position().toPoint()), pEvent->modifiers().testFlag(Qt::ShiftModifier));
 }
 
 void CBremView::mouseMoveEvent(QMouseEvent* pEvent)
@@ -788,6 +791,11 @@ void CBremView::mouseMoveEvent(QMouseEvent* pEvent)
     m_nCaret = PosAtPoint(ptIn);
     m_dCaretX = -1;
     viewport()->update();
+}
+
+void CBremView::mouseReleaseEvent(QMouseEvent* pEvent)
+{
+    pEvent->accept();
 }
 
 // ---- editing
@@ -841,8 +849,8 @@ void CBremView::OnChar(char32_t nChar)
     }
     const QByteArray baOut
         = nChar < 0x80 ? QByteArray(1, char(nChar)) : QString::fromUcs4(&nChar, 1).toUtf8();
-    m_pHost->WriteToPort(reinterpret_cast<const unsigned char*>(baOut.constData()),
-        uint32_t(baOut.size()));
+    m_pHost->WriteToPort(
+        reinterpret_cast<const unsigned char*>(baOut.constData()), uint32_t(baOut.size()));
     if (m_bHex)
         return; // the hex view is read-only; what went out still went out
     if (nChar == U'\r')

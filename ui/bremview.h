@@ -92,6 +92,7 @@ protected:
     QVariant inputMethodQuery(Qt::InputMethodQuery eQuery) const override;
     void mousePressEvent(QMouseEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
+    void mouseReleaseEvent(QMouseEvent* pEvent) override;
     void focusInEvent(QFocusEvent* pEvent) override;
     void focusOutEvent(QFocusEvent* pEvent) override;
     bool focusNextPrevChild(bool bNext) override;

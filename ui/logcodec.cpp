@@ -7,8 +7,8 @@
 namespace {
 
 constexpr const char* g_aszC0[] = { "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",
-    "HT", "LF", "VT", "FF", "CR", "SO", "SI", "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
-    "CAN", "EM", "SUB", "ESC", "FS", "GS", "RS", "US" };
+    "HT", "LF", "VT", "FF", "CR", "SO", "SI", "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN",
+    "ETB", "CAN", "EM", "SUB", "ESC", "FS", "GS", "RS", "US" };
 constexpr const char* g_aszC1[] = { "PAD", "HOP", "BPH", "NBH", "IND", "NEL", "SSA", "ESA", "HTS",
     "HTJ", "VTS", "PLD", "PLU", "RI", "SS2", "SS3", "DCS", "PU1", "PU2", "STS", "CCH", "MW", "SPA",
     "EPA", "SOS", "SGC", "SCI", "CSI", "ST", "OSC", "PM", "APC" };
@@ -201,14 +201,14 @@ QByteArray CLogCodec::TextToBytes(const QString& strText)
     QByteArray ba;
     ba.reserve(strText.size());
     qsizetype nRun = 0; // start of the characters not yet encoded
-    const auto flush = [&](qsizetype nEnd) {
-        ba += QStringView(strText).mid(nRun, nEnd - nRun).toUtf8();
-    };
+    const auto flush
+        = [&](qsizetype nEnd) { ba += QStringView(strText).mid(nRun, nEnd - nRun).toUtf8(); };
     for (qsizetype i = 0; i < strText.size(); ++i) {
         const char16_t c = strText[i].unicode();
         const bool bLineEnd = c == u'\r' || c == u'\n' || c == QChar::ParagraphSeparator
             || c == QChar::LineSeparator;
-        const bool bPicture = (c >= g_chPictures && c < g_chPictures + 0x20) || c == g_chDeletePicture;
+        const bool bPicture
+            = (c >= g_chPictures && c < g_chPictures + 0x20) || c == g_chDeletePicture;
         if (!bLineEnd && !bPicture)
             continue;
         flush(i);

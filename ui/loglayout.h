@@ -43,7 +43,8 @@ public:
 
     // Lays out the row that starts at nStart and returns where the next one starts (Size() at
     // the end). *pBreak tells whether the row ends in a line break.
-    int64_t LayoutRow(int64_t nStart, std::vector<SPlacedCell>* pCells, bool* pBreak = nullptr) const;
+    int64_t LayoutRow(
+        int64_t nStart, std::vector<SPlacedCell>* pCells, bool* pBreak = nullptr) const;
     int64_t RowStartOf(int64_t nPos) const;
     // -1 when there is none.
     int64_t NextRow(int64_t nRowStart) const;

@@ -80,8 +80,8 @@ int64_t CLogStore::LineOf(int64_t nPos) const
     const size_t nBlock = BlockOf(std::min(nPos, m_nSize) - 1);
     const Block& block = *m_vecBlocks[nBlock];
     const int64_t nOffset = std::min(nPos, m_nSize) - 1 - m_vecStart[nBlock];
-    const auto it = std::upper_bound(
-        block.m_vecBreaks.begin(), block.m_vecBreaks.end(), uint16_t(nOffset));
+    const auto it
+        = std::upper_bound(block.m_vecBreaks.begin(), block.m_vecBreaks.end(), uint16_t(nOffset));
     return m_vecLineBase[nBlock] + (it - block.m_vecBreaks.begin());
 }
 
@@ -89,11 +89,12 @@ int64_t CLogStore::LineTime(int64_t nLine) const
 {
     if (nLine < 0 || nLine > m_nBreaks)
         return g_nNoTime;
-    if (nLine == m_nBreaks)
-        return m_nOpenLineTime;
-    const auto it = std::upper_bound(m_vecLineBase.begin(), m_vecLineBase.end(), nLine);
+    if (nLine == 0)
+        return m_nFirstLineTime;
+    const int64_t nBreak = nLine - 1;
+    const auto it = std::upper_bound(m_vecLineBase.begin(), m_vecLineBase.end(), nBreak);
     const size_t nBlock = size_t(it - m_vecLineBase.begin()) - 1;
-    return m_vecBlocks[nBlock]->m_vecTimes[nLine - m_vecLineBase[nBlock]];
+    return m_vecBlocks[nBlock]->m_vecTimes[nBreak - m_vecLineBase[nBlock]];
 }
 
 unsigned char CLogStore::At(int64_t nPos) const
@@ -140,25 +141,38 @@ QByteArray CLogStore::Bytes(int64_t nFrom, int64_t nTo) const
     return ba;
 }
 
+void CLogStore::StampNewLine()
+{
+    m_bEndsWithBreak = false;
+    const int64_t nNow = m_fnClock();
+    if (m_nBreaks == 0) {
+        m_nFirstLineTime = nNow;
+        return;
+    }
+    // The last break is in one of the last blocks.
+    for (size_t i = m_vecBlocks.size(); i-- > 0;) {
+        if (!m_vecBlocks[i]->m_vecTimes.empty()) {
+            m_vecBlocks[i]->m_vecTimes.back() = nNow;
+            return;
+        }
+    }
+}
+
 void CLogStore::IndexAppended(size_t nBlock, int nFrom)
 {
     Block& block = *m_vecBlocks[nBlock];
     const char* pData = block.m_pData.get();
     for (int n = nFrom; n < block.m_nSize;) {
-        if (m_bEndsWithBreak) {
-            // The first byte of a new line.
-            m_nOpenLineTime = m_fnClock();
-            m_bEndsWithBreak = false;
-        }
+        if (m_bEndsWithBreak)
+            StampNewLine();
         const void* pLf = std::memchr(pData + n, '\n', size_t(block.m_nSize - n));
         if (!pLf)
             break;
         const int nLf = int(static_cast<const char*>(pLf) - pData);
         if ((nLf > 0 ? pData[nLf - 1] : ByteBefore(nBlock)) == '\r') {
             block.m_vecBreaks.push_back(uint16_t(nLf));
-            block.m_vecTimes.push_back(m_nOpenLineTime);
+            block.m_vecTimes.push_back(g_nNoTime);
             ++m_nBreaks;
-            m_nOpenLineTime = g_nNoTime;
             m_bEndsWithBreak = true;
         }
         n = nLf + 1;
@@ -232,10 +246,10 @@ void CLogStore::RecountFrom(size_t nBlock)
 
 void CLogStore::AfterChange()
 {
-    m_bEndsWithBreak = m_nSize == 0
-        || (m_nSize >= 2 && At(m_nSize - 2) == '\r' && At(m_nSize - 1) == '\n');
-    if (m_bEndsWithBreak)
-        m_nOpenLineTime = g_nNoTime;
+    m_bEndsWithBreak
+        = m_nSize == 0 || (m_nSize >= 2 && At(m_nSize - 2) == '\r' && At(m_nSize - 1) == '\n');
+    if (m_nSize == 0)
+        m_nFirstLineTime = g_nNoTime;
 }
 
 void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t nCount)
@@ -245,8 +259,6 @@ void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t 
     if (nFrom == nTo && nCount == 0)
         return;
     const int64_t nDelta = nCount - (nTo - nFrom);
-    const int64_t nOldLastLine = LineStart(m_nBreaks);
-
     // The blocks the edit touches, widened by a neighbour while the result would be small, so
     // that deleting never leaves a trail of nearly empty blocks.
     size_t nFirst = BlockOf(nFrom);
@@ -312,12 +324,6 @@ void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t 
         Reindex(i, fnTime);
     RecountFrom(nFirst);
     AfterChange();
-    // An edit that moves where the last line starts leaves that line without a time.
-    const int64_t nMovedLastLine = nOldLastLine <= nFrom ? nOldLastLine
-        : nOldLastLine >= nTo                            ? nOldLastLine + nDelta
-                                                         : -1;
-    if (LineStart(m_nBreaks) != nMovedLastLine)
-        m_nOpenLineTime = g_nNoTime;
     if (nTo - nFrom > g_nBlockBytes)
         ReturnMemory();
 }
@@ -333,7 +339,7 @@ void CLogStore::Clear()
     m_nSize = 0;
     m_nBreaks = 0;
     m_bEndsWithBreak = true;
-    m_nOpenLineTime = g_nNoTime;
+    m_nFirstLineTime = g_nNoTime;
     ReturnMemory();
 }
 
@@ -345,7 +351,7 @@ void CLogStore::Swap(CLogStore& other)
     std::swap(m_nSize, other.m_nSize);
     std::swap(m_nBreaks, other.m_nBreaks);
     std::swap(m_bEndsWithBreak, other.m_bEndsWithBreak);
-    std::swap(m_nOpenLineTime, other.m_nOpenLineTime);
+    std::swap(m_nFirstLineTime, other.m_nFirstLineTime);
     other.Clear();
 }
 
@@ -379,7 +385,6 @@ bool CLogStore::ReadFrom(
     }
     const bool bComplete = m_nSize == nCount;
     AfterChange();
-    m_nOpenLineTime = g_nNoTime;
     if (!bComplete)
         Clear();
     return bComplete;

@@ -65,7 +65,8 @@ public:
 
     // Reads nCount bytes (the whole content) from the device. fnProgress gets the bytes read so
     // far and returns false to give up. False on a short read or when given up.
-    bool ReadFrom(QIODevice& device, int64_t nCount, const std::function<bool(int64_t)>& fnProgress);
+    bool ReadFrom(
+        QIODevice& device, int64_t nCount, const std::function<bool(int64_t)>& fnProgress);
     bool WriteTo(QIODevice& device) const;
 
 private:
@@ -73,7 +74,7 @@ private:
         std::unique_ptr<char[]> m_pData;
         int m_nSize = 0;
         std::vector<uint16_t> m_vecBreaks; // offsets of the LFs of CR LF pairs, ascending
-        std::vector<int64_t> m_vecTimes; // one per break: when the line it ends began
+        std::vector<int64_t> m_vecTimes; // one per break: when the line after it began
     };
 
     static std::unique_ptr<Block> NewBlock();
@@ -81,6 +82,7 @@ private:
     size_t BlockOf(int64_t nPos) const;
     char ByteBefore(size_t nBlock) const;
     void IndexAppended(size_t nBlock, int nFrom);
+    void StampNewLine();
     // Finds the breaks of a block anew; fnTime gives the time of a break at a global position.
     void Reindex(size_t nBlock, const std::function<int64_t(int64_t)>& fnTime);
     void RecountFrom(size_t nBlock);
@@ -91,7 +93,7 @@ private:
     std::vector<int64_t> m_vecLineBase; // breaks before each block
     int64_t m_nSize = 0;
     int64_t m_nBreaks = 0;
-    bool m_bEndsWithBreak = false; // also true for an empty log: the next byte starts a line
-    int64_t m_nOpenLineTime = g_nNoTime; // the time of the last, unfinished line
+    bool m_bEndsWithBreak = true; // also true for an empty log: the next byte starts a line
+    int64_t m_nFirstLineTime = g_nNoTime; // line 0 has no break before it
     std::function<int64_t()> m_fnClock;
 };

@@ -71,7 +71,8 @@ int CMainFrame::OnCreate()
     CControlBar::SelectString(m_pDlgBar->m_pBaudRate, QStringLiteral("115200"));
     m_Port.SetErrorReporter(this);
     m_pView->setFocus();
-    // Room for the whole control bar and a useful stretch of log.
+    // Never narrower than the whole control bar; room for a useful stretch of log.
+    setMinimumWidth(minimumSizeHint().width());
     resize(std::max(minimumSizeHint().width(), 960), 600);
     return 0;
 }

@@ -1,13 +1,17 @@
+#include "bremdoc.h"
 #include "bremview.h"
 #include "bremviewhost.h"
 #include "logcodec.h"
+#include "loglayout.h"
+#include "logstore.h"
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QRandomGenerator>
 #include <QScrollBar>
-#include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QTextBlock>
 
 namespace {
 
@@ -26,21 +30,44 @@ public:
     QStringList m_listBoxes;
 };
 
-QByteArray AllBytes()
+QByteArray RandomBytes(QRandomGenerator& random, qsizetype nSize)
 {
-    QByteArray ba;
-    for (int n = 0; n < 256; ++n)
-        ba += char(n);
+    // Biased towards the bytes that matter: CR, LF, NUL, UTF-8 lead and continuation bytes.
+    static const char g_achHot[] = { '\r', '\n', '\0', '\t', '\x1b', '\xe4', '\xb8', '\xad', '\xc2',
+        '\x85', '\xf0', '\x9f', '\xed', '\xa0', '\xff', 'a' };
+    QByteArray ba(nSize, '\0');
+    for (char& c : ba)
+        c = random.bounded(3) == 0 ? g_achHot[random.bounded(int(sizeof g_achHot))]
+                                   : char(random.bounded(256));
     return ba;
 }
 
-// 3000 distinct-looking bytes in one line: the view holds it as three paragraphs.
-QByteArray LongLine()
+// What the log holds after the bytes were received one at a time.
+QByteArray Received(const QByteArray& baFed)
 {
     QByteArray ba;
-    for (int n = 0; n < 3000; ++n)
-        ba += char('a' + n % 26);
+    for (char c : baFed) {
+        if (c == '\r')
+            ba += "\r\n";
+        else if (c != '\n' && c != '\0')
+            ba += c;
+    }
     return ba;
+}
+
+QList<SLogCell::EKind> Kinds(const QByteArray& ba, bool bUtf8, QList<int>* pLengths = nullptr)
+{
+    QList<SLogCell::EKind> kinds;
+    const auto* p = reinterpret_cast<const unsigned char*>(ba.constData());
+    for (qsizetype i = 0; i < ba.size();) {
+        const SLogCell cell
+            = CLogCodec::Decode(p + i, int(std::min<qsizetype>(4, ba.size() - i)), bUtf8);
+        kinds << cell.m_eKind;
+        if (pLengths)
+            *pLengths << cell.m_nBytes;
+        i += cell.m_nBytes;
+    }
+    return kinds;
 }
 
 } // namespace
@@ -59,12 +86,17 @@ private:
             m_pView->AppendRaw(&nByte, 1);
         }
     }
-    void PutCaret(int nPos, int nAnchor = -1)
+    void Press(int nKey, Qt::KeyboardModifiers mods = Qt::NoModifier, const QString& strText = {})
     {
-        QTextCursor cursor = m_pView->textCursor();
-        cursor.setPosition(nAnchor < 0 ? nPos : nAnchor);
-        cursor.setPosition(nPos, QTextCursor::KeepAnchor);
-        m_pView->setTextCursor(cursor);
+        QKeyEvent press(QEvent::KeyPress, nKey, mods, strText);
+        QCoreApplication::sendEvent(m_pView, &press);
+    }
+    // Each display the view has: UTF-8 text, one character per byte, hex, text with times.
+    void SetDisplay(int nMode)
+    {
+        m_pView->SetLatin1(nMode == 1);
+        m_pView->SetHex(nMode == 2);
+        m_pView->SetTimestamps(nMode == 3);
     }
 
 private Q_SLOTS:
@@ -79,45 +111,157 @@ private Q_SLOTS:
     }
     void cleanup() { delete m_pView; }
 
-    void EveryByteHasOneVisibleCharacter()
+    // The store against a plain byte array: appends and edits anywhere, across block edges.
+    void StoreKeepsBytesAndLines()
     {
-        QSet<char16_t> setSeen;
-        for (int n = 0; n < 256; ++n) {
-            const QChar ch = CLogCodec::ByteToChar(static_cast<unsigned char>(n));
-            QCOMPARE(CLogCodec::CharToByte(ch), n);
-            QVERIFY2(!setSeen.contains(ch.unicode()), qPrintable(QString::number(n, 16)));
-            setSeen.insert(ch.unicode());
-            QVERIFY(ch != CLogCodec::g_chLineBreak && ch != u'\r');
-            if (n != '\t')
-                QVERIFY2(
-                    ch.category() != QChar::Other_Control && ch.category() != QChar::Other_Format,
-                    qPrintable(QString::number(n, 16)));
+        QRandomGenerator random(42);
+        CLogStore store;
+        int64_t nNow = 1000;
+        store.SetClock([&nNow] { return nNow; });
+        QByteArray baModel;
+        for (int nStep = 0; nStep < 400; ++nStep) {
+            ++nNow;
+            const QByteArray baNew
+                = RandomBytes(random, random.bounded(nStep % 50 == 0 ? 70000 : 300));
+            const int64_t nFrom = random.bounded(int(baModel.size()) + 1);
+            const int64_t nTo = std::min<int64_t>(baModel.size(), nFrom + random.bounded(2000));
+            switch (random.bounded(3)) {
+            case 0:
+                store.Append(baNew.constData(), baNew.size());
+                baModel += baNew;
+                break;
+            case 1:
+                store.Replace(nFrom, nTo, baNew.constData(), baNew.size());
+                baModel.replace(nFrom, nTo - nFrom, baNew);
+                break;
+            default:
+                store.Replace(nFrom, nTo, nullptr, 0);
+                baModel.remove(nFrom, nTo - nFrom);
+                break;
+            }
+            QCOMPARE(store.Size(), baModel.size());
         }
-        // Characters that map to no byte are saved as UTF-8.
-        QByteArray ba("x");
-        CLogCodec::AppendBytes(ba, u"\u4E2D\u00E9\u2400");
-        QCOMPARE(ba, QByteArray("x\xe4\xb8\xad\xe9\0", 6));
+        QCOMPARE(store.Bytes(0, store.Size()), baModel);
+        QList<int64_t> starts { 0 };
+        for (qsizetype i = 1; i < baModel.size(); ++i)
+            if (baModel[i] == '\n' && baModel[i - 1] == '\r')
+                starts << i + 1;
+        QCOMPARE(store.LineCount(), starts.size());
+        for (int64_t nLine = 0; nLine < starts.size(); ++nLine) {
+            QCOMPARE(store.LineStart(nLine), starts[nLine]);
+            QCOMPARE(store.LineOf(starts[nLine]), nLine);
+            if (starts[nLine] > 0)
+                QCOMPARE(store.LineOf(starts[nLine] - 1), nLine - 1);
+        }
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(store.WriteTo(buffer));
+        QCOMPARE(buffer.data(), baModel);
     }
 
-    // Pasted text: mapped characters are their byte, line endings a line break, the rest UTF-8.
-    void ForeignToText_data()
+    // Lines that arrive are stamped when their first byte comes; typed ones have no time, and an
+    // edit elsewhere leaves the stamps alone.
+    void ArrivalTimes()
     {
-        QTest::addColumn<QString>("strForeign");
-        QTest::addColumn<QByteArray>("baBytes");
-        QTest::newRow("lf") << QStringLiteral("a\nb") << QByteArray("a\r\nb");
-        QTest::newRow("crlf") << QStringLiteral("a\r\nb") << QByteArray("a\r\nb");
-        QTest::newRow("cr") << QStringLiteral("a\rb") << QByteArray("a\r\nb");
-        QTest::newRow("latin1") << QStringLiteral("\u00E9\t") << QByteArray("\xe9\t");
-        QTest::newRow("pictures") << QStringLiteral("\u240D\u2400") << QByteArray("\r\0", 2);
-        QTest::newRow("soft hyphen") << QStringLiteral("\u00AD") << QByteArray("\xc2\xad");
-        QTest::newRow("surrogates")
-            << QString::fromUtf8("\xf0\x9f\x98\x80") << QByteArray("\xf0\x9f\x98\x80");
+        int64_t nNow = 5000;
+        m_pView->Store().SetClock([&nNow] { return nNow; });
+        Feed("first");
+        nNow = 6000;
+        Feed("\rsecond\r");
+        nNow = 7250;
+        m_pView->AppendLine("line");
+        nNow = 8000;
+        Feed("open");
+        const CLogStore& store = m_pView->Store();
+        QCOMPARE(store.LineCount(), 4);
+        const QList<int64_t> times { 5000, 6000, 7250, 8000 };
+        for (int n = 0; n < 4; ++n)
+            QCOMPARE(store.LineTime(n), times[n]);
+
+        m_pView->SetSelection(2, 2);
+        Press(Qt::Key_Return); // a typed break splits the first line; its new half has no time
+        QCOMPARE(m_pView->LogBytes(), QByteArray("fi\r\nrst\r\nsecond\r\nline\r\nopen"));
+        const QList<int64_t> after { 5000, CLogStore::g_nNoTime, 6000, 7250, 8000 };
+        for (int n = 0; n < 5; ++n)
+            QCOMPARE(store.LineTime(n), after[n]);
+
+        QTemporaryDir dir;
+        CBremDoc doc(m_pView, nullptr);
+        QString strError;
+        const QString strPath = dir.filePath(QStringLiteral("times.txt"));
+        QVERIFY(doc.SaveWithTimestamps(strPath, strError));
+        QFile file(strPath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 5);
+        QVERIFY(lines[0].endsWith(":05.000  fi\r"));
+        QCOMPARE(lines[1], QByteArray(25, ' ') + "rst\r");
+        QVERIFY(lines[3].endsWith(":07.250  line\r"));
+        QVERIFY(lines[4].endsWith(":08.000  open"));
+        QCOMPARE(CBremView::TimeText(7250).right(6), QStringLiteral("07.250"));
+        // The plain save holds the bytes only.
+        QVERIFY(doc.OnSaveDocument(strPath, strError));
+        file.close();
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), m_pView->LogBytes());
     }
-    void ForeignToText()
+
+    void Decode_data()
     {
-        QFETCH(QString, strForeign);
+        using K = SLogCell::EKind;
+        QTest::addColumn<QByteArray>("baBytes");
+        QTest::addColumn<bool>("bUtf8");
+        QTest::addColumn<QList<SLogCell::EKind>>("kinds");
+        QTest::addColumn<QList<int>>("lengths");
+        QTest::newRow("utf-8 text")
+            << QByteArray("\xe5\xb0\xb1\xe7\xbb\xaa.") << true
+            << QList<K> { K::Glyph, K::Glyph, K::Glyph } << QList<int> { 3, 3, 1 };
+        QTest::newRow("cut sequence") << QByteArray("\xe4\xb8") << true
+                                      << QList<K> { K::Invalid, K::Invalid } << QList<int> { 1, 1 };
+        QTest::newRow("overlong, surrogate, too high")
+            << QByteArray("\xc0\x80\xed\xa0\x80\xf4\x90\x80\x80") << true << QList<K>(9, K::Invalid)
+            << QList<int>(9, 1);
+        QTest::newRow("four bytes")
+            << QByteArray("\xf0\x9f\x98\x80") << true << QList<K> { K::Glyph } << QList<int> { 4 };
+        QTest::newRow("c1 and hidden")
+            << QByteArray("\xc2\x85\xe2\x80\xae\xef\xbb\xbf") << true
+            << QList<K> { K::Named, K::Hidden, K::Hidden } << QList<int> { 2, 3, 3 };
+        QTest::newRow("controls") << QByteArray("\r\n\n\r\x7f\t") << true
+                                  << QList<K> { K::Break, K::Named, K::Named, K::Named, K::Tab }
+                                  << QList<int> { 2, 1, 1, 1, 1 };
+        QTest::newRow("latin-1") << QByteArray("\xe9\x85\xad\xa0") << false
+                                 << QList<K> { K::Glyph, K::Named, K::Named, K::Glyph }
+                                 << QList<int> { 1, 1, 1, 1 };
+    }
+    void Decode()
+    {
         QFETCH(QByteArray, baBytes);
-        QCOMPARE(CLogCodec::ForeignToText(strForeign), CLogCodec::BytesToText(baBytes));
+        QFETCH(bool, bUtf8);
+        QFETCH(QList<SLogCell::EKind>, kinds);
+        QFETCH(QList<int>, lengths);
+        QList<int> got;
+        QCOMPARE(Kinds(baBytes, bUtf8, &got), kinds);
+        QCOMPARE(got, lengths);
+    }
+
+    void BoxNamesAndForeignText()
+    {
+        const auto box = [](const char* sz, bool bUtf8) {
+            return CLogCodec::BoxText(CLogCodec::Decode(
+                reinterpret_cast<const unsigned char*>(sz), int(strlen(sz)), bUtf8));
+        };
+        QCOMPARE(box("\x1b", true), QStringLiteral("ESC"));
+        QCOMPARE(box("\x7f", true), QStringLiteral("DEL"));
+        QCOMPARE(box("\x01", true), QStringLiteral("SOH"));
+        QCOMPARE(box("\x9b", false), QStringLiteral("CSI"));
+        QCOMPARE(box("\xff", true), QStringLiteral("FF"));
+        QCOMPARE(box("\x0c", true), QStringLiteral("FF"));
+        QCOMPARE(box("\xe2\x80\x8b", true), QStringLiteral("200B"));
+        // Text from other programs: line endings become CR LF, control pictures their bytes.
+        QCOMPARE(CLogCodec::TextToBytes(QStringLiteral("a\nb\r\nc\rd\u240D\u2400\u2421\u4E2D")),
+            QByteArray("a\r\nb\r\nc\r\nd\r\0\x7f\xe4\xb8\xad", 16));
+        QCOMPARE(CLogCodec::BytesToText(QByteArray("a\r\n\x01\xff", 5), true),
+            QStringLiteral("a\n\u2401\uFFFD"));
     }
 
     void AppendRawBytesOneAtATime_data()
@@ -152,6 +296,91 @@ private Q_SLOTS:
         QCOMPARE(m_pView->LogBytes(), QByteArray("Handshake OK\r\nab\r\n\r\n"));
     }
 
+    // Random bytes, received in random pieces, then loaded, shown, walked over, copied and
+    // pasted in every display: the bytes never change.
+    void RandomBytesSurviveEveryDisplay()
+    {
+        QRandomGenerator random(7);
+        for (int nMode = 0; nMode < 4; ++nMode) {
+            SetDisplay(nMode);
+            const QByteArray baFed = RandomBytes(random, 20000);
+            m_pView->ClearLog();
+            for (qsizetype i = 0; i < baFed.size();) {
+                const qsizetype n = std::min<qsizetype>(baFed.size() - i, random.bounded(1, 9));
+                m_pView->AppendRaw(
+                    reinterpret_cast<const unsigned char*>(baFed.constData() + i), uint32_t(n));
+                i += n;
+            }
+            const QByteArray baLog = Received(baFed);
+            QCOMPARE(m_pView->LogBytes(), baLog);
+            m_pView->grab(); // paints the end
+
+            const QByteArray baFile = RandomBytes(random, 5000);
+            m_pView->SetLogBytes(baFile);
+            m_pView->grab();
+            QCOMPARE(m_pView->LogBytes(), baFile);
+            if (nMode == 2)
+                continue; // no caret or clipboard in the hex view
+            // The caret steps over every cell to the end and back, one boundary at a time.
+            int nSteps = 0;
+            for (int64_t nLast = -1; m_pView->CaretPos() != nLast; ++nSteps) {
+                nLast = m_pView->CaretPos();
+                Press(Qt::Key_Right);
+                QVERIFY(m_pView->CaretPos() >= nLast);
+            }
+            QCOMPARE(m_pView->CaretPos(), baFile.size());
+            QVERIFY(nSteps > baFile.size() / 4);
+            m_pView->SelectAll();
+            m_pView->Copy();
+            m_pView->ClearLog();
+            m_pView->Paste();
+            QCOMPARE(m_pView->LogBytes(), baFile);
+        }
+        QVERIFY(m_host.m_baWritten.isEmpty());
+    }
+
+    // A UTF-8 character whose bytes come in two deliveries shows as one character.
+    void SequenceCutAcrossDeliveries()
+    {
+        Feed("\xe4");
+        m_pView->FlushPending();
+        Feed("\xb8\xad!");
+        CLogLayout layout(m_pView->Store());
+        std::vector<SPlacedCell> cells;
+        layout.LayoutRow(0, &cells);
+        QCOMPARE(cells.size(), size_t(2));
+        QCOMPARE(cells[0].m_cell.m_nChar, char32_t(0x4E2D));
+    }
+
+    // A line far longer than the screen: every position's row start is the one found by walking
+    // the line from its start, and the caret at the end is shown.
+    void LongLineRows()
+    {
+        QByteArray baLine;
+        for (int n = 0; n < 200000; ++n)
+            baLine += n % 97 == 0 ? "\xe4\xb8\xad" : n % 89 == 0 ? "\t" : "x";
+        Feed(baLine);
+        CLogLayout layout(m_pView->Store());
+        layout.SetFonts(m_pView->font(), m_pView->font());
+        layout.SetWidth(300);
+        QList<int64_t> starts;
+        for (int64_t nRow = 0; nRow >= 0; nRow = layout.NextRow(nRow))
+            starts << nRow;
+        QVERIFY(starts.size() > 100);
+        QRandomGenerator random(3);
+        for (int n = 0; n < 200; ++n) {
+            const int64_t nPos = random.bounded(int(m_pView->Store().Size()) + 1);
+            auto it = std::upper_bound(starts.begin(), starts.end(), nPos);
+            QCOMPARE(layout.RowStartOf(nPos), *(it - 1));
+        }
+        QCOMPARE(layout.PrevRow(starts.last()), starts[starts.size() - 2]);
+        QVERIFY(m_pView->IsCaretVisible());
+        Press(Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(m_pView->TopPos(), 0);
+        Press(Qt::Key_End, Qt::ControlModifier);
+        QVERIFY(m_pView->IsCaretVisible());
+    }
+
     // A lone LF leaves the operator's selection alone; NUL and any shown byte drop it.
     void AppendDropsSelectionAndShowsTheEnd()
     {
@@ -160,15 +389,17 @@ private Q_SLOTS:
             baLog += "line " + QByteArray::number(n) + "\r\n";
         m_pView->SetLogBytes(baLog);
         for (const QByteArray& baFed : { QByteArray(1, '\0'), QByteArray("X") }) {
-            PutCaret(20, 10);
+            m_pView->SetSelection(10, 20);
             m_pView->verticalScrollBar()->setValue(0);
+            QCOMPARE(m_pView->TopPos(), 0);
             Feed("\n");
-            QTest::qWait(30);
-            QVERIFY(m_pView->textCursor().hasSelection());
+            m_pView->FlushPending();
+            QVERIFY(m_pView->HasSelection());
+            QCOMPARE(m_pView->TopPos(), 0);
             Feed(baFed);
-            QTRY_COMPARE(m_pView->textCursor().hasSelection(), false);
-            QCOMPARE(m_pView->textCursor().position(), m_pView->document()->characterCount() - 1);
-            QVERIFY(m_pView->viewport()->rect().contains(m_pView->cursorRect()));
+            QVERIFY(!m_pView->HasSelection());
+            QCOMPARE(m_pView->CaretPos(), m_pView->Store().Size());
+            QVERIFY(m_pView->IsCaretVisible());
         }
         QCOMPARE(m_pView->LogBytes(), baLog + "X");
     }
@@ -187,146 +418,167 @@ private Q_SLOTS:
     void Keys_data()
     {
         QTest::addColumn<int>("nKey");
+        QTest::addColumn<int>("nMods");
+        QTest::addColumn<QString>("strText");
         QTest::addColumn<QByteArray>("baSent");
         QTest::addColumn<QByteArray>("baLog");
-        QTest::newRow("letter") << int(Qt::Key_X) << QByteArray("x") << QByteArray("abxcd");
-        QTest::newRow("enter") << int(Qt::Key_Return) << QByteArray("\r") << QByteArray("ab\r\ncd");
+        const int nCtrl = Qt::ControlModifier;
+        QTest::newRow("letter") << int(Qt::Key_X) << 0 << "x" << QByteArray("x")
+                                << QByteArray("abxcd");
+        QTest::newRow("enter") << int(Qt::Key_Return) << 0 << "\r" << QByteArray("\r")
+                               << QByteArray("ab\r\ncd");
         QTest::newRow("backspace")
-            << int(Qt::Key_Backspace) << QByteArray("\b") << QByteArray("acd");
-        QTest::newRow("tab") << int(Qt::Key_Tab) << QByteArray("\t") << QByteArray("ab\tcd");
-        QTest::newRow("delete") << int(Qt::Key_Delete) << QByteArray() << QByteArray("abd");
-        QTest::newRow("left") << int(Qt::Key_Left) << QByteArray() << QByteArray("abcd");
+            << int(Qt::Key_Backspace) << 0 << "\b" << QByteArray("\b") << QByteArray("acd");
+        QTest::newRow("tab") << int(Qt::Key_Tab) << 0 << "\t" << QByteArray("\t")
+                             << QByteArray("ab\tcd");
+        QTest::newRow("escape") << int(Qt::Key_Escape) << 0 << "\x1b" << QByteArray("\x1b")
+                                << QByteArray("ab\x1b"
+                                              "cd");
+        QTest::newRow("delete") << int(Qt::Key_Delete) << 0 << "" << QByteArray()
+                                << QByteArray("abd");
+        QTest::newRow("left") << int(Qt::Key_Left) << 0 << "" << QByteArray() << QByteArray("abcd");
+        QTest::newRow("ctrl+a") << int(Qt::Key_A) << nCtrl << "" << QByteArray("\x01")
+                                << QByteArray("ab\x01"
+                                              "cd");
+        QTest::newRow("ctrl+shift+z")
+            << int(Qt::Key_Z) << int(nCtrl | Qt::ShiftModifier) << "" << QByteArray("\x1a")
+            << QByteArray("ab\x1a"
+                          "cd");
+        QTest::newRow("ctrl+[") << int(Qt::Key_BracketLeft) << nCtrl << "" << QByteArray("\x1b")
+                                << QByteArray("ab\x1b"
+                                              "cd");
+        QTest::newRow("ctrl+_") << int(Qt::Key_Underscore) << nCtrl << "" << QByteArray("\x1f")
+                                << QByteArray("ab\x1f"
+                                              "cd");
+        QTest::newRow("ctrl+backspace")
+            << int(Qt::Key_Backspace) << nCtrl << "" << QByteArray("\x7f")
+            << QByteArray("ab\x7f"
+                          "cd");
+        QTest::newRow("alt+x") << int(Qt::Key_X) << int(Qt::AltModifier) << "x" << QByteArray()
+                               << QByteArray("abcd");
+        QTest::newRow("cyrillic") << int(Qt::Key_unknown) << 0 << QString::fromUtf8("\xd0\xb6")
+                                  << QByteArray("\xd0\xb6")
+                                  << QByteArray("ab\xd0\xb6"
+                                                "cd");
+        QTest::newRow("cjk") << int(Qt::Key_unknown) << 0 << QStringLiteral("\u4E2D")
+                             << QByteArray("\xe4\xb8\xad")
+                             << QByteArray("ab\xe4\xb8\xad"
+                                           "cd");
     }
     void Keys()
     {
         QFETCH(int, nKey);
+        QFETCH(int, nMods);
+        QFETCH(QString, strText);
         QFETCH(QByteArray, baSent);
         QFETCH(QByteArray, baLog);
         m_pView->SetLogBytes("abcd");
-        PutCaret(2);
-        QTest::keyClick(m_pView, Qt::Key(nKey));
+        m_pView->SetSelection(2, 2);
+        Press(nKey, Qt::KeyboardModifiers(nMods), strText);
+        QCOMPARE(m_host.m_baWritten, baSent);
+        QCOMPARE(m_pView->LogBytes(), baLog);
+        // The hex view sends the same and leaves the log alone.
+        m_host.m_baWritten.clear();
+        m_pView->SetHex(true);
+        Press(nKey, Qt::KeyboardModifiers(nMods), strText);
         QCOMPARE(m_host.m_baWritten, baSent);
         QCOMPARE(m_pView->LogBytes(), baLog);
     }
 
-    // Where one long line is split into paragraphs, editing still acts on the bytes.
-    void EditingAtAContinuationBreak_data()
+    // Backspace and Delete take a whole character or line break, never half of one.
+    void DeletingTakesWholeCells()
     {
-        QTest::addColumn<int>("nKey");
-        QTest::addColumn<bool>("bAtStart");
-        QTest::addColumn<int>("nAt");
-        QTest::addColumn<QByteArray>("baInserted"); // empty: the byte at nAt is removed
-        const int nBreak = CBremView::g_nSoftBlockChars;
-        QTest::newRow("backspace") << int(Qt::Key_Backspace) << true << nBreak - 1 << QByteArray();
-        QTest::newRow("delete") << int(Qt::Key_Delete) << false << nBreak << QByteArray();
-        QTest::newRow("enter") << int(Qt::Key_Return) << true << nBreak << QByteArray("\r\n");
-        QTest::newRow("letter") << int(Qt::Key_X) << true << nBreak << QByteArray("x");
+        m_pView->SetLogBytes("a\xe4\xb8\xad\r\nb");
+        m_pView->SetSelection(6, 6);
+        Press(Qt::Key_Backspace, {}, QStringLiteral("\b"));
+        QCOMPARE(m_pView->LogBytes(),
+            QByteArray("a\xe4\xb8\xad"
+                       "b"));
+        Press(Qt::Key_Left);
+        Press(Qt::Key_Delete);
+        QCOMPARE(m_pView->LogBytes(), QByteArray("ab"));
+        // One character per byte: the same bytes are three cells.
+        m_pView->SetLatin1(true);
+        m_pView->SetLogBytes("\xe4\xb8\xad");
+        m_pView->SetSelection(3, 3);
+        Press(Qt::Key_Backspace, {}, QStringLiteral("\b"));
+        QCOMPARE(m_pView->LogBytes(), QByteArray("\xe4\xb8"));
     }
-    void EditingAtAContinuationBreak()
+
+    void HexRows()
     {
-        QFETCH(int, nKey);
-        QFETCH(bool, bAtStart);
-        QFETCH(int, nAt);
-        QFETCH(QByteArray, baInserted);
-        const QByteArray baLine = LongLine();
-        m_pView->SetLogBytes(baLine);
-        const int nBlocks = m_pView->document()->blockCount();
-        const QTextBlock second = m_pView->document()->firstBlock().next();
-        QVERIFY(second.isValid());
-        PutCaret(bAtStart ? second.position() : second.position() - 1);
-        QTest::keyClick(m_pView, Qt::Key(nKey));
-        QByteArray baExpected = baLine;
-        if (baInserted.isEmpty())
-            baExpected.remove(nAt, 1);
-        else
-            baExpected.insert(nAt, baInserted);
-        QCOMPARE(m_pView->LogBytes(), baExpected);
-        if (nKey == Qt::Key_X) // typing does not split the line into more paragraphs
-            QCOMPARE(m_pView->document()->blockCount(), nBlocks);
-        // Undo brings the paragraph structure back with the bytes.
-        m_pView->undo();
-        QCOMPARE(m_pView->LogBytes(), baLine);
+        QByteArray baStream("AT\r\n\x00\x1b\xff OK 0123456789abcdef", 27);
+        QCOMPARE(CLogCodec::HexRow(0, baStream.left(16), 16, 8),
+            QStringLiteral(
+                "00000000  41 54 0D 0A 00 1B FF 20  4F 4B 20 30 31 32 33 34  AT..... OK 01234"));
+        QCOMPARE(CLogCodec::HexRow(16, baStream.mid(16), 16, 8),
+            QStringLiteral(
+                "00000010  35 36 37 38 39 61 62 63  64 65 66                 56789abcdef"));
+        QCOMPARE(CLogCodec::HexDigits(int64_t(1) << 32), 9);
+        // The hex view follows appends.
+        m_pView->SetHex(true);
+        for (int n = 0; n < 100; ++n)
+            Feed(baStream);
+        QVERIFY(m_pView->IsCaretVisible());
+        QVERIFY(m_pView->TopPos() > 0);
     }
 
     void CopyAndPasteKeepBytesAndSendNothing()
     {
-        const QByteArray baLog = LongLine() + "\r\n\r\xa0\n\0" + AllBytes();
-        m_pView->SetLogBytes(baLog);
-        m_pView->selectAll();
-        QTest::keyClick(m_pView, Qt::Key_C, Qt::ControlModifier);
-        m_pView->ClearLog();
-        QTest::keyClick(m_pView, Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(m_pView->LogBytes(), baLog);
-
         // Text from elsewhere is pasted as the bytes it stands for.
         m_pView->SetLogBytes("ab");
-        PutCaret(1);
+        m_pView->SetSelection(1, 1);
         QGuiApplication::clipboard()->setText(QStringLiteral("x\ny\u240D"));
-        QTest::keyClick(m_pView, Qt::Key_V, Qt::ControlModifier);
+        m_pView->Paste();
         QCOMPARE(m_pView->LogBytes(), QByteArray("ax\r\ny\rb"));
+        // Cut takes the selection out; paste puts it back where the caret is.
+        m_pView->SetSelection(1, 4);
+        m_pView->Cut();
+        QCOMPARE(m_pView->LogBytes(), QByteArray("ay\rb"));
+        m_pView->SetSelection(0, 0);
+        m_pView->Paste();
+        QCOMPARE(m_pView->LogBytes(), QByteArray("x\r\nay\rb"));
         QVERIFY(m_host.m_baWritten.isEmpty());
-        QVERIFY(!m_pView->document()->isModified());
     }
 
     void UndoRevertsTypingButNeverAnAppend()
     {
         m_pView->SetLogBytes("log ");
-        m_pView->moveCursor(QTextCursor::End);
+        m_pView->SetSelection(4, 4);
         QTest::keyClicks(m_pView, "ab");
-        QTest::keyClick(m_pView, Qt::Key_Z, Qt::ControlModifier);
+        m_pView->Undo();
         QCOMPARE(m_pView->LogBytes(), QByteArray("log "));
+        QVERIFY(!m_pView->IsUndoAvailable());
 
         QTest::keyClicks(m_pView, "cd");
         Feed("RX");
-        QTest::keyClick(m_pView, Qt::Key_Z, Qt::ControlModifier);
-        QTest::keyClick(m_pView, Qt::Key_Backspace, Qt::AltModifier);
+        m_pView->Undo();
         QCOMPARE(m_pView->LogBytes(), QByteArray("log cdRX"));
-        QVERIFY(!m_pView->document()->isModified());
+        // Pasting and deleting are undone step by step; Clear is not undone at all.
+        QGuiApplication::clipboard()->setText(QStringLiteral("P"));
+        m_pView->Paste();
+        Press(Qt::Key_Left);
+        Press(Qt::Key_Delete);
+        m_pView->Undo();
+        QCOMPARE(m_pView->LogBytes(), QByteArray("log cdRXP"));
+        m_pView->Undo();
+        QCOMPARE(m_pView->LogBytes(), QByteArray("log cdRX"));
+        m_pView->ClearLog();
+        m_pView->Undo();
+        QVERIFY(m_pView->LogBytes().isEmpty());
     }
 
-    void LogBytesRoundTrip_data()
+    void ClickPutsTheCaret()
     {
-        QTest::addColumn<QByteArray>("baBytes");
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("every byte") << AllBytes();
-        QTest::newRow("line endings") << QByteArray("\ra\nb\r\r\n\nOK\r\n\r\n\n");
-        QTest::newRow("nul") << QByteArray("\0a\0", 3);
-        QTest::newRow("paragraph edge") << QByteArray(CBremView::g_nSoftBlockChars, 'x') + "\r\n"
-                + QByteArray(CBremView::g_nSoftBlockChars + 1, 'y');
-        QTest::newRow("100 KB line") << QByteArray(100 * 1024, 'z');
-    }
-    void LogBytesRoundTrip()
-    {
-        QFETCH(QByteArray, baBytes);
-        m_pView->SetLogBytes(baBytes);
-        QCOMPARE(m_pView->LogBytes(), baBytes);
-    }
-
-    void LongAppendedLinesStayInSmallParagraphs()
-    {
-        Feed(QByteArray(20000, 'q'));
-        QCOMPARE(m_pView->LogBytes(), QByteArray(20000, 'q'));
+        m_pView->SetLogBytes("first line\r\nsecond line\r\n");
         m_pView->FlushPending();
-        for (QTextBlock block = m_pView->document()->firstBlock(); block.isValid();
-             block = block.next())
-            QVERIFY(block.length() <= CBremView::g_nSoftBlockChars + 1);
-    }
-
-    void PendingAppendsAreSeenByEveryOperation()
-    {
-        Feed("abc");
-        m_pView->ClearLog();
-        Feed("d");
-        QCOMPARE(m_pView->LogBytes(), QByteArray("d"));
-        m_pView->ClearLog();
-        m_pView->ClearLog();
-        QCOMPARE(m_pView->LogBytes(), QByteArray());
-
-        // Typing lands after bytes that arrived but were not yet shown.
-        m_pView->moveCursor(QTextCursor::End);
-        Feed("rx");
-        QTest::keyClick(m_pView, 'T');
-        QCOMPARE(m_pView->LogBytes(), QByteArray("rxT"));
+        const QFontMetrics metrics(m_pView->font());
+        const int nRow = metrics.height() + 2;
+        QTest::mouseClick(m_pView->viewport(), Qt::LeftButton, {},
+            QPoint(4 + metrics.horizontalAdvance(QStringLiteral("sec")), nRow + nRow / 2));
+        QCOMPARE(m_pView->CaretPos(), 15);
+        QTest::mouseClick(m_pView->viewport(), Qt::LeftButton, Qt::ShiftModifier, QPoint(300, 2));
+        QCOMPARE(m_pView->SelectedBytes(), QByteArray("\r\nsec"));
     }
 };
 

@@ -22,6 +22,7 @@
 #include <QtTest>
 
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <memory>
 
@@ -221,6 +222,12 @@ private Q_SLOTS:
                 QVERIFY(order[i - 1]->geometry().right() < order[i]->geometry().left());
         }
         QVERIFY(Bar()->geometry().bottom() < Frame()->m_pStatusBar->geometry().top());
+        // However narrow the operator makes the window, the whole bar stays in it.
+        Frame()->resize(100, Frame()->height());
+        QTRY_VERIFY(Frame()->width() >= Bar()->m_pClear->geometry().right());
+        // An empty range is an empty bar, not Qt's endless busy animation.
+        Frame()->SetProgressRange(0, 0);
+        QVERIFY(Bar()->m_pProgress->maximum() > Bar()->m_pProgress->minimum());
         QCOMPARE(Frame()->m_pStatusBar->m_pIdle->text(), QStringLiteral("就绪"));
 
         QStringList menus;
@@ -477,6 +484,15 @@ private Q_SLOTS:
             files, QStringList({ Path("in.log"), Path("4.log"), Path("3.log"), Path("2.log") }));
         m_pApp = std::make_unique<CBremApp>();
         QVERIFY(!m_pApp->InitInstance({ QStringLiteral("brem"), Path("missing") }));
+        // A FIFO would wait for a writer for ever: it is refused at once, the log left as it was.
+        QVERIFY(mkfifo(Path("fifo").toLocal8Bit().constData(), 0600) == 0);
+        Start();
+        Frame()->AppendLine("kept");
+        m_prompts.m_strOpen = Path("fifo");
+        QTest::keyClick(Frame()->GetActiveView(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(m_prompts.m_boxes.size(), 1);
+        QVERIFY(m_prompts.m_boxes[0].contains(QStringLiteral("not a regular file")));
+        QCOMPARE(Log(), QStringLiteral("kept\r\n"));
     }
 };
 
