@@ -8,13 +8,56 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProgressDialog>
-#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
 
 namespace {
 
 void ErrorBox(QWidget* pParent, const QString& strText)
 {
     CPrompts::Instance().MessageBox(pParent, QStringLiteral("Brem"), strText, false);
+}
+
+// Writes a new file beside the old one and renames it over, so that a failed save leaves the
+// old file whole. Unlike QSaveFile it does not wait for the disk: a gigabyte of log is saved as
+// fast as the system takes it, and written out in the background as any other file is.
+bool WriteReplacing(
+    const QString& strPath, const std::function<bool(QIODevice&)>& fnWrite, QString& strError)
+{
+    const QFileInfo info(strPath);
+    const QString strTarget = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
+    QTemporaryFile file(strTarget + QStringLiteral(".XXXXXX"));
+    // The new file gets the old one's permissions, or those of any new file.
+    struct stat st { };
+    mode_t nMode = 0;
+    if (::stat(QFile::encodeName(strTarget).constData(), &st) == 0) {
+        nMode = st.st_mode & 07777;
+    } else {
+        nMode = umask(0);
+        umask(nMode);
+        nMode = 0666 & ~nMode;
+    }
+    bool bOk = file.open() && fchmod(file.handle(), nMode) == 0;
+    bOk = bOk && fnWrite(file) && file.flush();
+    if (!bOk
+        || ::rename(QFile::encodeName(file.fileName()).constData(),
+               QFile::encodeName(strTarget).constData())
+            != 0) {
+        strError = QStringLiteral("Cannot save %1: %2.")
+                       .arg(strPath,
+                           file.error() != QFileDevice::NoError
+                               ? file.errorString()
+                               : QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    file.setAutoRemove(false);
+    return true;
 }
 
 } // namespace
@@ -87,11 +130,10 @@ bool CBremDoc::OnOpenDocument(const QString& strPath, QString& strError)
 
 bool CBremDoc::OnSaveDocument(const QString& strPath, QString& strError)
 {
-    QSaveFile file(strPath);
-    if (!file.open(QIODevice::WriteOnly) || !m_pView->Store().WriteTo(file) || !file.commit()) {
-        strError = QStringLiteral("Cannot save %1: %2.").arg(strPath, file.errorString());
+    const CLogStore& store = m_pView->Store();
+    if (!WriteReplacing(
+            strPath, [&store](QIODevice& file) { return store.WriteTo(file); }, strError))
         return false;
-    }
     m_strPathName = strPath;
     if (m_pRecent)
         m_pRecent->Add(strPath);
@@ -100,45 +142,45 @@ bool CBremDoc::OnSaveDocument(const QString& strPath, QString& strError)
 
 bool CBremDoc::SaveWithTimestamps(const QString& strPath, QString& strError)
 {
-    QSaveFile file(strPath);
-    bool bOk = file.open(QIODevice::WriteOnly);
     const CLogStore& store = m_pView->Store();
-    const QByteArray baNoTime(int(sizeof "2000-01-01 00:00:00.000  ") - 1, ' ');
-    QByteArray baOut;
-    int64_t nSecond = -1;
-    QByteArray baSecond;
-    for (int64_t nLine = 0; bOk && nLine < store.LineCount(); ++nLine) {
-        const int64_t nFrom = store.LineStart(nLine);
-        const int64_t nTo = store.LineStart(nLine + 1);
-        if (nFrom == nTo && nLine + 1 == store.LineCount())
-            break; // the empty line after a final break
-        const int64_t nTime = store.LineTime(nLine);
-        if (nTime == CLogStore::g_nNoTime) {
-            baOut += baNoTime;
-        } else {
-            // Formatting a date is slow; lines of the same second share it.
-            if (nTime / 1000 != nSecond) {
-                nSecond = nTime / 1000;
-                baSecond = QDateTime::fromMSecsSinceEpoch(nSecond * 1000)
-                               .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                               .toLatin1();
+    return WriteReplacing(
+        strPath,
+        [&store](QIODevice& file) {
+            const QByteArray baNoTime(int(sizeof "2000-01-01 00:00:00.000  ") - 1, ' ');
+            QByteArray baOut;
+            int64_t nSecond = -1;
+            QByteArray baSecond;
+            for (int64_t nLine = 0; nLine < store.LineCount(); ++nLine) {
+                const int64_t nFrom = store.LineStart(nLine);
+                const int64_t nTo = store.LineStart(nLine + 1);
+                if (nFrom == nTo && nLine + 1 == store.LineCount())
+                    break; // the empty line after a final break
+                const int64_t nTime = store.LineTime(nLine);
+                if (nTime == CLogStore::g_nNoTime) {
+                    baOut += baNoTime;
+                } else {
+                    // Formatting a date is slow; lines of the same second share it.
+                    if (nTime / 1000 != nSecond) {
+                        nSecond = nTime / 1000;
+                        baSecond = QDateTime::fromMSecsSinceEpoch(nSecond * 1000)
+                                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                       .toLatin1();
+                    }
+                    baOut += baSecond;
+                    baOut += '.';
+                    baOut += QByteArray::number(nTime % 1000).rightJustified(3, '0');
+                    baOut += "  ";
+                }
+                baOut += store.Bytes(nFrom, nTo);
+                if (baOut.size() > (1 << 20)) {
+                    if (file.write(baOut) != baOut.size())
+                        return false;
+                    baOut.clear();
+                }
             }
-            baOut += baSecond;
-            baOut += '.';
-            baOut += QByteArray::number(nTime % 1000).rightJustified(3, '0');
-            baOut += "  ";
-        }
-        baOut += store.Bytes(nFrom, nTo);
-        if (baOut.size() > (1 << 20) || nLine + 1 == store.LineCount()) {
-            bOk = file.write(baOut) == baOut.size();
-            baOut.clear();
-        }
-    }
-    if (!bOk || !file.commit()) {
-        strError = QStringLiteral("Cannot save %1: %2.").arg(strPath, file.errorString());
-        return false;
-    }
-    return true;
+            return file.write(baOut) == baOut.size();
+        },
+        strError);
 }
 
 void CBremDoc::OnFileOpen(QWidget* pParent)

@@ -4,8 +4,12 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <new>
+
+#include <sys/mman.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -34,10 +38,21 @@ void CLogStore::SetClock(std::function<int64_t()> fnClock)
     m_fnClock = std::move(fnClock);
 }
 
+void CLogStore::Block::Free::operator()(char* p) const
+{
+    std::free(p);
+}
+
 std::unique_ptr<CLogStore::Block> CLogStore::NewBlock()
 {
+    void* p = nullptr;
+    if (posix_memalign(&p, g_nBlockBytes, g_nBlockBytes) != 0)
+        throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    madvise(p, g_nBlockBytes, MADV_HUGEPAGE);
+#endif
     auto pBlock = std::make_unique<Block>();
-    pBlock->m_pData.reset(new char[g_nBlockBytes]);
+    pBlock->m_pData.reset(static_cast<char*>(p));
     return pBlock;
 }
 
@@ -81,7 +96,7 @@ int64_t CLogStore::LineOf(int64_t nPos) const
     const Block& block = *m_vecBlocks[nBlock];
     const int64_t nOffset = std::min(nPos, m_nSize) - 1 - m_vecStart[nBlock];
     const auto it
-        = std::upper_bound(block.m_vecBreaks.begin(), block.m_vecBreaks.end(), uint16_t(nOffset));
+        = std::upper_bound(block.m_vecBreaks.begin(), block.m_vecBreaks.end(), uint32_t(nOffset));
     return m_vecLineBase[nBlock] + (it - block.m_vecBreaks.begin());
 }
 
@@ -94,7 +109,7 @@ int64_t CLogStore::LineTime(int64_t nLine) const
     const int64_t nBreak = nLine - 1;
     const auto it = std::upper_bound(m_vecLineBase.begin(), m_vecLineBase.end(), nBreak);
     const size_t nBlock = size_t(it - m_vecLineBase.begin()) - 1;
-    return m_vecBlocks[nBlock]->m_vecTimes[nBreak - m_vecLineBase[nBlock]];
+    return m_vecBlocks[nBlock]->TimeAt(size_t(nBreak - m_vecLineBase[nBlock]));
 }
 
 unsigned char CLogStore::At(int64_t nPos) const
@@ -151,8 +166,10 @@ void CLogStore::StampNewLine()
     }
     // The last break is in one of the last blocks.
     for (size_t i = m_vecBlocks.size(); i-- > 0;) {
-        if (!m_vecBlocks[i]->m_vecTimes.empty()) {
-            m_vecBlocks[i]->m_vecTimes.back() = nNow;
+        Block& block = *m_vecBlocks[i];
+        if (!block.m_vecBreaks.empty()) {
+            block.m_vecTimes.resize(block.m_vecBreaks.size(), g_nNoTime);
+            block.m_vecTimes.back() = nNow;
             return;
         }
     }
@@ -170,8 +187,9 @@ void CLogStore::IndexAppended(size_t nBlock, int nFrom)
             break;
         const int nLf = int(static_cast<const char*>(pLf) - pData);
         if ((nLf > 0 ? pData[nLf - 1] : ByteBefore(nBlock)) == '\r') {
-            block.m_vecBreaks.push_back(uint16_t(nLf));
-            block.m_vecTimes.push_back(g_nNoTime);
+            block.m_vecBreaks.push_back(uint32_t(nLf));
+            if (!block.m_vecTimes.empty())
+                block.m_vecTimes.push_back(g_nNoTime);
             ++m_nBreaks;
             m_bEndsWithBreak = true;
         }
@@ -207,23 +225,32 @@ void CLogStore::Append(const char* pBytes, int64_t nCount)
 
 void CLogStore::Reindex(size_t nBlock, const std::function<int64_t(int64_t)>& fnTime)
 {
+    // Gathered apart and copied once, so a block's vectors are allocated at their final size.
+    static thread_local std::vector<uint32_t> g_vecBreaks;
+    static thread_local std::vector<int64_t> g_vecTimes;
+    g_vecBreaks.clear();
+    g_vecTimes.clear();
+    bool bTimed = false;
     Block& block = *m_vecBlocks[nBlock];
-    block.m_vecBreaks.clear();
-    block.m_vecTimes.clear();
     const char* pData = block.m_pData.get();
     for (int n = 0; n < block.m_nSize; ++n) {
         const void* pLf = std::memchr(pData + n, '\n', size_t(block.m_nSize - n));
         if (!pLf)
             break;
         n = int(static_cast<const char*>(pLf) - pData);
-        const char cBefore = n > 0 ? pData[n - 1] : ByteBefore(nBlock);
-        if (cBefore == '\r') {
-            block.m_vecBreaks.push_back(uint16_t(n));
-            block.m_vecTimes.push_back(fnTime(m_vecStart[nBlock] + n));
+        if ((n > 0 ? pData[n - 1] : ByteBefore(nBlock)) == '\r') {
+            g_vecBreaks.push_back(uint32_t(n));
+            if (fnTime) {
+                g_vecTimes.push_back(fnTime(m_vecStart[nBlock] + n));
+                bTimed = bTimed || g_vecTimes.back() != g_nNoTime;
+            }
         }
     }
-    block.m_vecBreaks.shrink_to_fit();
-    block.m_vecTimes.shrink_to_fit();
+    block.m_vecBreaks.assign(g_vecBreaks.begin(), g_vecBreaks.end());
+    if (bTimed)
+        block.m_vecTimes.assign(g_vecTimes.begin(), g_vecTimes.end());
+    else
+        std::vector<int64_t>().swap(block.m_vecTimes);
 }
 
 void CLogStore::RecountFrom(size_t nBlock)
@@ -284,9 +311,9 @@ void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t 
         for (size_t k = 0; k < block.m_vecBreaks.size(); ++k) {
             const int64_t nPos = m_vecStart[i] + block.m_vecBreaks[k];
             if (nPos < nFrom)
-                mapTimes[nPos] = block.m_vecTimes[k];
+                mapTimes[nPos] = block.TimeAt(k);
             else if (nPos >= nTo)
-                mapTimes[nPos + nDelta] = block.m_vecTimes[k];
+                mapTimes[nPos + nDelta] = block.TimeAt(k);
         }
     }
 
@@ -359,7 +386,6 @@ bool CLogStore::ReadFrom(
     QIODevice& device, int64_t nCount, const std::function<bool(int64_t)>& fnProgress)
 {
     Clear();
-    const auto fnNoTime = [](int64_t) { return g_nNoTime; };
     while (m_nSize < nCount) {
         auto pBlock = NewBlock();
         const int nWant = int(std::min<int64_t>(g_nBlockBytes, nCount - m_nSize));
@@ -377,7 +403,7 @@ bool CLogStore::ReadFrom(
         m_vecLineBase.push_back(m_nBreaks);
         m_vecBlocks.push_back(std::move(pBlock));
         const size_t nBlock = m_vecBlocks.size() - 1;
-        Reindex(nBlock, fnNoTime);
+        Reindex(nBlock, nullptr);
         m_nSize += nGot;
         m_nBreaks += int64_t(m_vecBlocks[nBlock]->m_vecBreaks.size());
         if (nGot < nWant || (fnProgress && !fnProgress(m_nSize)))
