@@ -473,9 +473,11 @@ void CBremView::PaintText(QPainter& painter, const QRect& rcDirty)
     bool bRunSelected = false;
     int64_t nRow = m_nTop;
     for (qreal dY = 0; nRow >= 0 && dY < viewport()->height(); dY += dRow) {
-        m_layout.LayoutRow(nRow, &vecCells);
+        bool bBreak = false;
+        const int64_t nEnd = m_layout.LayoutRow(nRow, &vecCells, &bBreak);
+        const int64_t nNext = nEnd == nRow || (nEnd >= m_store.Size() && !bBreak) ? -1 : nEnd;
         if (dY + dRow < rcDirty.top()) {
-            nRow = m_layout.NextRow(nRow);
+            nRow = nNext;
             continue;
         }
         const qreal dBase = dY + m_layout.Ascent();
@@ -553,7 +555,7 @@ void CBremView::PaintText(QPainter& painter, const QRect& rcDirty)
         if (nRow == nCaretRow)
             painter.fillRect(
                 QRectF(dLeft + m_layout.XOf(nRow, m_nCaret) - 1, dY, 2, dRow), clrText);
-        nRow = m_layout.NextRow(nRow);
+        nRow = nNext;
     }
 }
 

@@ -200,11 +200,27 @@ int64_t CLogLayout::MoveRows(int64_t nRowStart, int64_t nRows) const
             break;
         nRowStart = nNext;
     }
-    for (; nRows < 0; ++nRows) {
-        const int64_t nPrev = PrevRow(nRowStart);
-        if (nPrev < 0)
-            break;
-        nRowStart = nPrev;
+    // Back: the row starts before nRowStart on its line (or since the noted row start before
+    // it) come from one walk forward, not one walk per row.
+    std::vector<int64_t> vecRows;
+    while (nRows < 0 && nRowStart > 0) {
+        const int64_t nPos = nRowStart - 1;
+        const int64_t nLineStart = m_store.LineStart(m_store.LineOf(nPos));
+        vecRows.clear();
+        for (int64_t nRow = nPos - nLineStart > g_nLongLine ? MarkBefore(nLineStart, nPos)
+                                                            : nLineStart;
+             nRow < nRowStart;) {
+            vecRows.push_back(nRow);
+            bool bBreak = false;
+            const int64_t nNext = LayoutRow(nRow, nullptr, &bBreak);
+            if (nNext == nRow)
+                break;
+            nRow = nNext;
+        }
+        if (int64_t(vecRows.size()) >= -nRows)
+            return vecRows[vecRows.size() - size_t(-nRows)];
+        nRows += int64_t(vecRows.size());
+        nRowStart = vecRows.front();
     }
     return nRowStart;
 }
