@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <limits>
 #include <new>
 
 #include <sys/mman.h>
@@ -175,13 +175,14 @@ void CLogStore::StampNewLine()
     }
 }
 
-void CLogStore::IndexAppended(size_t nBlock, int nFrom)
+void CLogStore::IndexAppended(size_t nBlock, int nFrom, bool bStamp)
 {
     Block& block = *m_vecBlocks[nBlock];
     const char* pData = block.m_pData.get();
     for (int n = nFrom; n < block.m_nSize;) {
-        if (m_bEndsWithBreak)
+        if (m_bEndsWithBreak && bStamp)
             StampNewLine();
+        m_bEndsWithBreak = false;
         const void* pLf = std::memchr(pData + n, '\n', size_t(block.m_nSize - n));
         if (!pLf)
             break;
@@ -198,6 +199,11 @@ void CLogStore::IndexAppended(size_t nBlock, int nFrom)
 }
 
 void CLogStore::Append(const char* pBytes, int64_t nCount)
+{
+    AppendBytes(pBytes, nCount, true);
+}
+
+void CLogStore::AppendBytes(const char* pBytes, int64_t nCount, bool bStamp)
 {
     while (nCount > 0) {
         if (m_vecBlocks.empty() || m_vecBlocks.back()->m_nSize == g_nBlockBytes) {
@@ -217,7 +223,7 @@ void CLogStore::Append(const char* pBytes, int64_t nCount)
         std::memcpy(block.m_pData.get() + nFrom, pBytes, size_t(nTake));
         block.m_nSize += nTake;
         m_nSize += nTake;
-        IndexAppended(nBlock, nFrom);
+        IndexAppended(nBlock, nFrom, bStamp);
         pBytes += nTake;
         nCount -= nTake;
     }
@@ -285,6 +291,11 @@ void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t 
     nTo = std::clamp<int64_t>(nTo, nFrom, m_nSize);
     if (nFrom == nTo && nCount == 0)
         return;
+    if (nFrom == m_nSize) {
+        // Typed at the end: nothing to move.
+        AppendBytes(pBytes, nCount, false);
+        return;
+    }
     const int64_t nDelta = nCount - (nTo - nFrom);
     // The blocks the edit touches, widened by a neighbour while the result would be small, so
     // that deleting never leaves a trail of nearly empty blocks.
@@ -305,15 +316,15 @@ void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t 
         ++nLast;
 
     // Times of the breaks in and right after the touched blocks, by their position after the edit.
-    std::map<int64_t, int64_t> mapTimes;
+    std::vector<std::pair<int64_t, int64_t>> vecTimes; // ascending, as the blocks are
     for (size_t i = nFirst; i <= nLast + 1 && i < m_vecBlocks.size(); ++i) {
         const Block& block = *m_vecBlocks[i];
         for (size_t k = 0; k < block.m_vecBreaks.size(); ++k) {
             const int64_t nPos = m_vecStart[i] + block.m_vecBreaks[k];
             if (nPos < nFrom)
-                mapTimes[nPos] = block.TimeAt(k);
+                vecTimes.emplace_back(nPos, block.TimeAt(k));
             else if (nPos >= nTo)
-                mapTimes[nPos + nDelta] = block.TimeAt(k);
+                vecTimes.emplace_back(nPos + nDelta, block.TimeAt(k));
         }
     }
 
@@ -343,9 +354,10 @@ void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t 
     // Positions first, then the breaks of the new blocks and of the one after them (its first
     // byte may have a new neighbour), then the counts that follow from them.
     RecountFrom(nFirst);
-    const auto fnTime = [&mapTimes](int64_t nPos) {
-        const auto it = mapTimes.find(nPos);
-        return it == mapTimes.end() ? g_nNoTime : it->second;
+    const auto fnTime = [&vecTimes](int64_t nPos) {
+        const auto it = std::lower_bound(vecTimes.begin(), vecTimes.end(),
+            std::make_pair(nPos, std::numeric_limits<int64_t>::min()));
+        return it != vecTimes.end() && it->first == nPos ? it->second : g_nNoTime;
     };
     for (size_t i = nFirst; i < nFirst + vecNew.size() + 1 && i < m_vecBlocks.size(); ++i)
         Reindex(i, fnTime);

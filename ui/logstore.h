@@ -90,7 +90,8 @@ private:
     // The block holding nPos, or the last block for nPos == Size().
     size_t BlockOf(int64_t nPos) const;
     char ByteBefore(size_t nBlock) const;
-    void IndexAppended(size_t nBlock, int nFrom);
+    void AppendBytes(const char* pBytes, int64_t nCount, bool bStamp);
+    void IndexAppended(size_t nBlock, int nFrom, bool bStamp);
     void StampNewLine();
     // Finds the breaks of a block anew; fnTime gives the time of a break at a global position.
     void Reindex(size_t nBlock, const std::function<int64_t(int64_t)>& fnTime);
