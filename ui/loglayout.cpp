@@ -207,8 +207,8 @@ int64_t CLogLayout::MoveRows(int64_t nRowStart, int64_t nRows) const
         const int64_t nPos = nRowStart - 1;
         const int64_t nLineStart = m_store.LineStart(m_store.LineOf(nPos));
         vecRows.clear();
-        for (int64_t nRow = nPos - nLineStart > g_nLongLine ? MarkBefore(nLineStart, nPos)
-                                                            : nLineStart;
+        for (int64_t nRow
+             = nPos - nLineStart > g_nLongLine ? MarkBefore(nLineStart, nPos) : nLineStart;
              nRow < nRowStart;) {
             vecRows.push_back(nRow);
             bool bBreak = false;

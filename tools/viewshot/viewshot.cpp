@@ -25,7 +25,8 @@ int main(int argc, char* argv[])
                                                    "AT+CSQ\r\n+CSQ: 23,99\r\n"
                                                    "\x1b[32mOK\x1b[0m\r\n"
                                                    "frame:\x02\x10\x00\x7f\xff\x03\r\n"
-                                                   "temp=21.5\xc2\xb0" "C\tbat=3.91V\r\n");
+                                                   "temp=21.5\xc2\xb0"
+                                                   "C\tbat=3.91V\r\n");
     for (char c : baSession) {
         const auto nByte = static_cast<unsigned char>(c);
         pFrame->AppendRaw(&nByte, 1);
