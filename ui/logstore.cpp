@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <thread>
 
 #include <sys/mman.h>
 
@@ -27,8 +28,9 @@ void ReturnMemory()
 
 } // namespace
 
-CLogStore::CLogStore()
-    : m_fnClock([] { return QDateTime::currentMSecsSinceEpoch(); })
+CLogStore::CLogStore(int nBlockBytes)
+    : m_nBlockBytes(nBlockBytes)
+    , m_fnClock([] { return QDateTime::currentMSecsSinceEpoch(); })
 { }
 
 CLogStore::~CLogStore() = default;
@@ -43,13 +45,13 @@ void CLogStore::Block::Free::operator()(char* p) const
     std::free(p);
 }
 
-std::unique_ptr<CLogStore::Block> CLogStore::NewBlock()
+std::unique_ptr<CLogStore::Block> CLogStore::NewBlock() const
 {
     void* p = nullptr;
-    if (posix_memalign(&p, g_nBlockBytes, g_nBlockBytes) != 0)
+    if (posix_memalign(&p, m_nBlockBytes, m_nBlockBytes) != 0)
         throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
-    madvise(p, g_nBlockBytes, MADV_HUGEPAGE);
+    madvise(p, m_nBlockBytes, MADV_HUGEPAGE);
 #endif
     auto pBlock = std::make_unique<Block>();
     pBlock->m_pData.reset(static_cast<char*>(p));
@@ -206,7 +208,7 @@ void CLogStore::Append(const char* pBytes, int64_t nCount)
 void CLogStore::AppendBytes(const char* pBytes, int64_t nCount, bool bStamp)
 {
     while (nCount > 0) {
-        if (m_vecBlocks.empty() || m_vecBlocks.back()->m_nSize == g_nBlockBytes) {
+        if (m_vecBlocks.empty() || m_vecBlocks.back()->m_nSize == m_nBlockBytes) {
             if (!m_vecBlocks.empty()) {
                 // A full block gets no more breaks: give back what its vectors kept in reserve.
                 m_vecBlocks.back()->m_vecBreaks.shrink_to_fit();
@@ -219,7 +221,7 @@ void CLogStore::AppendBytes(const char* pBytes, int64_t nCount, bool bStamp)
         const size_t nBlock = m_vecBlocks.size() - 1;
         Block& block = *m_vecBlocks[nBlock];
         const int nFrom = block.m_nSize;
-        const int nTake = int(std::min<int64_t>(nCount, g_nBlockBytes - nFrom));
+        const int nTake = int(std::min<int64_t>(nCount, m_nBlockBytes - nFrom));
         std::memcpy(block.m_pData.get() + nFrom, pBytes, size_t(nTake));
         block.m_nSize += nTake;
         m_nSize += nTake;
@@ -309,10 +311,10 @@ void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t 
     auto spanBytes = [&] {
         return m_vecStart[nLast] + m_vecBlocks[nLast]->m_nSize - m_vecStart[nFirst] + nDelta;
     };
-    if (nFirst > 0 && spanBytes() + m_vecBlocks[nFirst - 1]->m_nSize <= g_nBlockBytes / 2)
+    if (nFirst > 0 && spanBytes() + m_vecBlocks[nFirst - 1]->m_nSize <= m_nBlockBytes / 2)
         --nFirst;
     if (nLast + 1 < m_vecBlocks.size()
-        && spanBytes() + m_vecBlocks[nLast + 1]->m_nSize <= g_nBlockBytes / 2)
+        && spanBytes() + m_vecBlocks[nLast + 1]->m_nSize <= m_nBlockBytes / 2)
         ++nLast;
 
     // Times of the breaks in and right after the touched blocks, by their position after the edit.
@@ -336,7 +338,7 @@ void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t 
     baNew += Bytes(nSpanStart, nFrom);
     baNew.append(pBytes, qsizetype(nCount));
     baNew += Bytes(nTo, nSpanEnd);
-    const qsizetype nPieces = (baNew.size() + g_nBlockBytes - 1) / g_nBlockBytes;
+    const qsizetype nPieces = (baNew.size() + m_nBlockBytes - 1) / m_nBlockBytes;
     std::vector<std::unique_ptr<Block>> vecNew;
     for (qsizetype k = 0; k < nPieces; ++k) {
         const qsizetype nBegin = baNew.size() * k / nPieces;
@@ -363,23 +365,31 @@ void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t 
         Reindex(i, fnTime);
     RecountFrom(nFirst);
     AfterChange();
-    if (nTo - nFrom > g_nBlockBytes)
+    if (nTo - nFrom > m_nBlockBytes)
         ReturnMemory();
 }
 
 void CLogStore::Clear()
 {
-    m_vecBlocks.clear();
-    m_vecBlocks.shrink_to_fit();
-    m_vecStart.clear();
-    m_vecStart.shrink_to_fit();
-    m_vecLineBase.clear();
-    m_vecLineBase.shrink_to_fit();
+    std::vector<std::unique_ptr<Block>> vecOld;
+    vecOld.swap(m_vecBlocks);
+    m_vecStart = {};
+    m_vecLineBase = {};
     m_nSize = 0;
     m_nBreaks = 0;
     m_bEndsWithBreak = true;
     m_nFirstLineTime = g_nNoTime;
-    ReturnMemory();
+    if (vecOld.size() > 32) {
+        // Giving a gigabyte back to the system takes a tenth of a second; the operator who
+        // pressed Clear need not wait for it.
+        std::thread([vecFree = std::move(vecOld)]() mutable {
+            vecFree.clear();
+            ReturnMemory();
+        }).detach();
+    } else if (!vecOld.empty()) {
+        vecOld.clear();
+        ReturnMemory();
+    }
 }
 
 void CLogStore::Swap(CLogStore& other)
@@ -400,7 +410,7 @@ bool CLogStore::ReadFrom(
     Clear();
     while (m_nSize < nCount) {
         auto pBlock = NewBlock();
-        const int nWant = int(std::min<int64_t>(g_nBlockBytes, nCount - m_nSize));
+        const int nWant = int(std::min<int64_t>(m_nBlockBytes, nCount - m_nSize));
         int nGot = 0;
         while (nGot < nWant) {
             const qint64 nRead = device.read(pBlock->m_pData.get() + nGot, nWant - nGot);

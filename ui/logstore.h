@@ -9,9 +9,9 @@
 
 class QIODevice;
 
-// The log's bytes, kept as they are: blocks of at most g_nBlockBytes with the line breaks (the
-// pair CR LF) of each block indexed beside it, and the arrival time of every line that came in
-// by Append. About one byte of memory per byte, plus twelve per line break.
+// The log's bytes, kept as they are: blocks of at most g_nBlockBytes (by default) with the line
+// breaks (the pair CR LF) of each block indexed beside it, and the arrival time of every line that
+// came in by Append. About one byte of memory per byte, plus twelve per line break.
 //
 // A line is what lies between two breaks; line k (from 0) starts after the k-th break. A break
 // belongs to the block that holds its LF.
@@ -21,7 +21,8 @@ public:
     static constexpr int g_nBlockBytes = 2 * 1024 * 1024;
     static constexpr int64_t g_nNoTime = -1;
 
-    CLogStore();
+    // Blocks smaller than the default (a power of two) only make tests cross block edges often.
+    explicit CLogStore(int nBlockBytes = g_nBlockBytes);
     ~CLogStore();
     CLogStore(const CLogStore&) = delete;
     CLogStore& operator=(const CLogStore&) = delete;
@@ -50,7 +51,7 @@ public:
     {
         Block* pLast = m_vecBlocks.empty() ? nullptr : m_vecBlocks.back().get();
         // One byte into a block with room and no line to stamp: the common case, kept short.
-        if (pLast && pLast->m_nSize < g_nBlockBytes && cByte != '\n' && !m_bEndsWithBreak) {
+        if (pLast && pLast->m_nSize < m_nBlockBytes && cByte != '\n' && !m_bEndsWithBreak) {
             pLast->m_pData[pLast->m_nSize++] = cByte;
             ++m_nSize;
             return;
@@ -86,7 +87,7 @@ private:
         }
     };
 
-    static std::unique_ptr<Block> NewBlock();
+    std::unique_ptr<Block> NewBlock() const;
     // The block holding nPos, or the last block for nPos == Size().
     size_t BlockOf(int64_t nPos) const;
     char ByteBefore(size_t nBlock) const;
@@ -98,6 +99,7 @@ private:
     void RecountFrom(size_t nBlock);
     void AfterChange();
 
+    const int m_nBlockBytes;
     std::vector<std::unique_ptr<Block>> m_vecBlocks;
     std::vector<int64_t> m_vecStart; // first position of each block
     std::vector<int64_t> m_vecLineBase; // breaks before each block

@@ -115,14 +115,14 @@ private Q_SLOTS:
     void StoreKeepsBytesAndLines()
     {
         QRandomGenerator random(42);
-        CLogStore store;
+        CLogStore store(4096);
         int64_t nNow = 1000;
         store.SetClock([&nNow] { return nNow; });
         QByteArray baModel;
         for (int nStep = 0; nStep < 400; ++nStep) {
             ++nNow;
             const QByteArray baNew
-                = RandomBytes(random, random.bounded(nStep % 50 == 0 ? 70000 : 300));
+                = RandomBytes(random, random.bounded(nStep % 50 == 0 ? 20000 : 300));
             const int64_t nFrom = random.bounded(int(baModel.size()) + 1);
             const int64_t nTo = std::min<int64_t>(baModel.size(), nFrom + random.bounded(2000));
             switch (random.bounded(3)) {
