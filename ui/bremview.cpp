@@ -284,7 +284,14 @@ int64_t CBremView::TopAtEnd() const
 {
     if (m_bHex)
         return std::max<int64_t>(0, HexRows() - VisibleRows());
-    return m_layout.MoveRows(m_layout.RowStartOf(m_store.Size()), -(VisibleRows() - 1));
+    if (m_nTopAtEndGeneration != m_layout.Generation() || m_nTopAtEndSize != m_store.Size()
+        || m_nTopAtEndRows != VisibleRows()) {
+        m_nTopAtEndGeneration = m_layout.Generation();
+        m_nTopAtEndSize = m_store.Size();
+        m_nTopAtEndRows = VisibleRows();
+        m_nTopAtEnd = m_layout.MoveRows(m_layout.RowStartOf(m_store.Size()), -(VisibleRows() - 1));
+    }
+    return m_nTopAtEnd;
 }
 
 void CBremView::UpdateLayoutWidth()

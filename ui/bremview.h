@@ -154,4 +154,10 @@ private:
     bool m_bTimestamps = false;
     bool m_bFullReported = false;
     bool m_bSyncingBar = false;
+    // The first row on screen when the end is shown, for the layout, size and height it was found
+    // for.
+    mutable int64_t m_nTopAtEnd = 0;
+    mutable uint64_t m_nTopAtEndGeneration = 0;
+    mutable int64_t m_nTopAtEndSize = -1;
+    mutable int m_nTopAtEndRows = 0;
 };

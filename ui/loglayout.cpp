@@ -53,6 +53,7 @@ void CLogLayout::SetUtf8(bool bUtf8)
 
 void CLogLayout::Invalidate()
 {
+    ++m_nGeneration;
     m_nMarkedLine = -1;
     m_vecMarks.clear();
 }

@@ -36,6 +36,8 @@ public:
     bool IsUtf8() const { return m_bUtf8; }
     // The log changed other than at its end.
     void Invalidate();
+    // Changes whenever rows may have moved other than at the end of the log.
+    uint64_t Generation() const { return m_nGeneration; }
 
     qreal RowHeight() const { return m_dRowHeight; }
     qreal Ascent() const { return m_dAscent; }
@@ -74,6 +76,7 @@ private:
     mutable QHash<quint64, qreal> m_hashBoxes;
 
     // Row starts of one long line, every g_nMarkRows rows, the line start first.
+    uint64_t m_nGeneration = 0;
     mutable int64_t m_nMarkedLine = -1;
     mutable std::vector<int64_t> m_vecMarks;
 };

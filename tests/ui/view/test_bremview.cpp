@@ -315,7 +315,7 @@ private Q_SLOTS:
             QCOMPARE(m_pView->LogBytes(), baLog);
             m_pView->grab(); // paints the end
 
-            const QByteArray baFile = RandomBytes(random, 5000);
+            const QByteArray baFile = RandomBytes(random, 3000);
             m_pView->SetLogBytes(baFile);
             m_pView->grab();
             QCOMPARE(m_pView->LogBytes(), baFile);
