@@ -22,11 +22,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -263,6 +265,29 @@ double Field(const std::string& strOut, const char* pszKey)
     return n == std::string::npos ? -1 : atof(strOut.c_str() + n + strlen(pszKey) + 1);
 }
 
+// One child run: its rate and its output.
+struct ChildRun {
+    double m_dRate = 0;
+    bool m_bComplete = false;
+    std::string m_strOut;
+};
+
+ChildRun RunChild(const char* pszSelf, const char* pszMode, const char* pszKind, long long nBytes,
+    long long nPreload)
+{
+    CChildProcess child;
+    child.Start({ pszSelf, "--run", pszMode, pszKind, std::to_string(nBytes),
+        std::to_string(nPreload), "child" });
+    child.Wait(700s);
+    ChildRun run;
+    run.m_strOut = child.Out();
+    const double dSeconds = Field(run.m_strOut, "seconds");
+    const double dCount = Field(run.m_strOut, "bytes");
+    run.m_dRate = dSeconds > 0 ? dCount / dSeconds : 0;
+    run.m_bComplete = dCount >= static_cast<double>(nBytes);
+    return run;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -271,49 +296,50 @@ int main(int argc, char** argv)
         return RunOne(1, argv, argv[2], argv[3], atoll(argv[4]), atoll(argv[5]));
 
     long long nBytes = 1 << 20;
-    if (argc >= 3 && std::string(argv[1]) == "--bytes")
-        nBytes = atoll(argv[2]);
-    printf("terminal ingest, %lld flooded bytes per run (goal: window >= 0.9 x bare with 10 MB "
-           "and with 1 GiB in the log)\n",
-        nBytes);
-    printf("%-7s %-6s %-9s %12s %10s %10s\n", "payload", "host", "log", "rate B/s", "x bare",
+    int nRounds = 3;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::string(argv[i]) == "--bytes")
+            nBytes = atoll(argv[i + 1]);
+        else if (std::string(argv[i]) == "--rounds")
+            nRounds = std::max(1, atoi(argv[i + 1]));
+    }
+    printf("terminal ingest, %lld flooded bytes per run, %d rounds; each window run right after "
+           "its own bare run (goal: window >= 0.9 x bare with 10 MB and with 1 GiB in the log)\n",
+        nBytes, nRounds);
+    printf("%-7s %-9s %12s %12s %8s %9s\n", "payload", "log", "bare B/s", "window B/s", "x bare",
         "rss MB");
     const long long nGiB = 1LL << 30;
-    std::string strClicks;
-    for (const char* pszKind : { "lines", "binary" }) {
-        double dBare = 0;
-        struct Run {
-            const char* m_pszMode;
-            long long m_nPreload;
-        };
-        for (Run run : { Run { "bare", 0 }, Run { "window", 0 }, Run { "window", 10000000 },
-                 Run { "window", nGiB }, Run { "click", nGiB } }) {
-            if (std::string(run.m_pszMode) == "click" && std::string(pszKind) != "lines")
-                continue;
-            CChildProcess child;
-            child.Start({ argv[0], "--run", run.m_pszMode, pszKind, std::to_string(nBytes),
-                std::to_string(run.m_nPreload), "child" });
-            child.Wait(700s);
-            double dSeconds = Field(child.Out(), "seconds");
-            double dCount = Field(child.Out(), "bytes");
-            double dRate = dSeconds > 0 ? dCount / dSeconds : 0;
-            if (std::string(run.m_pszMode) == "bare")
-                dBare = dRate;
-            if (std::string(run.m_pszMode) == "click") {
-                const size_t nAt = child.Out().find("clicks=");
-                strClicks = nAt == std::string::npos ? "" : child.Out().substr(nAt + 7);
-                strClicks = strClicks.substr(0, strClicks.find_first_of("\r\n"));
-                continue;
+    const long long anPreloads[] = { 0, 10000000, nGiB };
+    const char* const apszKinds[] = { "lines", "binary" };
+    std::map<std::string, std::pair<double, double>> mapRange; // payload and log: min, max ratio
+    const auto name = [nGiB](long long nPreload) {
+        return nPreload == 0 ? "empty" : nPreload == nGiB ? "1 GiB" : "10 MB";
+    };
+    for (int nRound = 0; nRound < nRounds; ++nRound) {
+        for (const char* pszKind : apszKinds) {
+            for (long long nPreload : anPreloads) {
+                const ChildRun bare = RunChild(argv[0], "bare", pszKind, nBytes, 0);
+                const ChildRun window = RunChild(argv[0], "window", pszKind, nBytes, nPreload);
+                const double dRatio = bare.m_dRate > 0 ? window.m_dRate / bare.m_dRate : 0;
+                printf("%-7s %-9s %12.0f %12.0f %8.2f %9.1f%s\n", pszKind, name(nPreload),
+                    bare.m_dRate, window.m_dRate, dRatio, Field(window.m_strOut, "rss_kb") / 1024,
+                    bare.m_bComplete && window.m_bComplete ? "" : "  (incomplete)");
+                fflush(stdout);
+                auto it = mapRange.emplace(
+                    std::string(pszKind) + " " + name(nPreload), std::make_pair(dRatio, dRatio));
+                it.first->second.first = std::min(it.first->second.first, dRatio);
+                it.first->second.second = std::max(it.first->second.second, dRatio);
             }
-            printf("%-7s %-6s %-9s %12.0f %10.2f %10.1f%s\n", pszKind, run.m_pszMode,
-                run.m_nPreload == 0          ? "empty"
-                    : run.m_nPreload == nGiB ? "1 GiB"
-                                             : "10 MB",
-                dRate, dBare > 0 ? dRate / dBare : 0.0, Field(child.Out(), "rss_kb") / 1024,
-                dCount < static_cast<double>(nBytes) ? "  (incomplete)" : "");
-            fflush(stdout);
         }
     }
+    printf("\nwindow / bare over the rounds (min - max):\n");
+    for (const auto& [strKey, range] : mapRange)
+        printf("  %-14s %.2f - %.2f\n", strKey.c_str(), range.first, range.second);
+
+    const ChildRun click = RunChild(argv[0], "click", "lines", nBytes, nGiB);
+    const size_t nAt = click.m_strOut.find("clicks=");
+    std::string strClicks = nAt == std::string::npos ? "" : click.m_strOut.substr(nAt + 7);
+    strClicks = strClicks.substr(0, strClicks.find_first_of("\r\n"));
     printf("Clear clicked during a flood of lines, 1 GiB in the log (goal < 100 ms), ms from the "
            "click's wake-up to the empty log on screen: %s\n",
         strClicks.empty() ? "(none: the flood ended first)" : strClicks.c_str());

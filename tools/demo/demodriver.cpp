@@ -44,7 +44,7 @@ void CDemoDriver::NextStep()
     switch (++m_nDone) {
     case STEP_OPEN:
         pBar->m_pOpenClose->click();
-        m_pFrame->GetActiveView()->moveCursor(QTextCursor::End);
+        m_pFrame->GetActiveView()->SetSelection(INT64_MAX, INT64_MAX); // the caret to the end
         for (const QChar ch : m_options.strType) {
             QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
             QCoreApplication::sendEvent(m_pFrame->GetActiveView(), &key);

@@ -304,10 +304,7 @@ private Q_SLOTS:
         CBremView* pView = Frame()->GetActiveView();
         for (QWidget* pFocus : QList<QWidget*> { pView, Bar()->m_pClear }) {
             pView->SetLogBytes("abcdef");
-            QTextCursor cursor = pView->textCursor();
-            cursor.setPosition(1);
-            cursor.setPosition(4, QTextCursor::KeepAnchor);
-            pView->setTextCursor(cursor);
+            pView->SetSelection(1, 4);
             QGuiApplication::clipboard()->setText(QStringLiteral("XY"));
             pFocus->setFocus();
 
