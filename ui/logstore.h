@@ -11,7 +11,8 @@ class QIODevice;
 
 // The log's bytes, kept as they are: blocks of at most g_nBlockBytes (by default) with the line
 // breaks (the pair CR LF) of each block indexed beside it, and the arrival time of every line that
-// came in by Append. About one byte of memory per byte, plus twelve per line break.
+// came in by Append. About one byte of memory per byte, plus four per line break and eight more
+// for each break in a block where some line has a time.
 //
 // A line is what lies between two breaks; line k (from 0) starts after the k-th break. A break
 // belongs to the block that holds its LF.
