@@ -54,6 +54,7 @@ CSerialPort::CSerialPort()
     , m_pReporter(nullptr)
     , m_nExitCode(0)
     , m_bDeviceGone(false)
+    , m_nOpenError(0)
     , m_bStopRequested(false)
 { }
 
@@ -149,12 +150,14 @@ bool CSerialPort::InitPort(CSerialPortOwner* pPortOwner, const std::string& strD
         + " data=" + std::to_string(databits) + " stop=" + std::to_string(stopbits);
 
     if (!bEventsMade) {
-        errno = nEventError;
+        errno = m_nOpenError = nEventError;
         return false;
     }
     m_hComm = CCommPort::Open(ResolvePortName(strDevice));
-    if (!m_hComm)
+    if (!m_hComm) {
+        m_nOpenError = errno;
         return false;
+    }
     m_ov.hEvent = m_hComm->Fd();
     // Only received bytes can be waited for on a POSIX port; without EV_RXCHAR nothing is.
     m_hEventArray[1] = (dwCommEvents & EV_RXCHAR) ? m_ov.hEvent : -1;
@@ -390,9 +393,10 @@ bool CSerialPort::DeliverQueued(CSerialPort* port, uint64_t nMax)
                 return true; // the queued count was the driver lagging; wait for the port again
             case CCommPort::Io::Failed:
                 // On POSIX a failed read means the device is unusable (gone, hung up): say so
-                // once and stop watching it, or every poll would wake us to fail again.
-                port->ProcessErrorMessage("ReadFile()");
+                // once and stop watching it, or every poll would wake us to fail again. Marked
+                // first, so the owner knows it while the box is up.
                 port->m_bDeviceGone = true;
+                port->ProcessErrorMessage("ReadFile()");
                 return true;
             }
         }

@@ -117,6 +117,11 @@ public:
     uint32_t WriteBufferSize() const { return m_nWriteBufferSize; }
     bool HasWriteBuffer() const;
     uint32_t CommEvents() const { return m_dwCommEvents; }
+    // The errno of the last InitPort that could not open its port.
+    int OpenError() const { return m_nOpenError; }
+    // Any thread. True once the monitor thread has found the device gone (and stopped watching
+    // it), until the next InitPort.
+    bool DeviceGone() const { return m_bDeviceGone.load(); }
     const DCB& LineSettings() const { return m_dcb; }
 
 private:
@@ -166,7 +171,8 @@ private:
     std::atomic<CErrorReporter*> m_pReporter;
     std::atomic<int> m_nExitCode;
     // A gone device is reported once; the thread then stops watching it.
-    bool m_bDeviceGone;
+    std::atomic<bool> m_bDeviceGone;
+    int m_nOpenError;
 
     std::mutex m_mxDelivery;
     bool m_bStopRequested;

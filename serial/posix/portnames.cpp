@@ -23,8 +23,9 @@ bool EntryExists(const std::string& strPath)
     return ::lstat(strPath.c_str(), &st) == 0;
 }
 
-// n of "COM<n>", 0 when the name is not of that form.
-unsigned ComNumber(const std::string& strName)
+} // namespace
+
+unsigned ComPortNumber(const std::string& strName)
 {
     if (strName.size() < 4 || strName.size() > 9 || strName.compare(0, 3, "COM") != 0)
         return 0;
@@ -38,8 +39,6 @@ unsigned ComNumber(const std::string& strName)
     return n;
 }
 
-} // namespace
-
 std::string BremPortsDir()
 {
     if (const char* szDir = std::getenv("BREM_PORTS_DIR"); szDir && *szDir)
@@ -47,17 +46,33 @@ std::string BremPortsDir()
     return HomeDir() + "/.config/brem/ports";
 }
 
-std::string ResolvePortName(const std::string& strName)
+std::string CPortRoots::PortsDir() const
+{
+    return strPortsDir.empty() ? BremPortsDir() : strPortsDir;
+}
+
+std::string ResolvePortName(const std::string& strName, const CPortRoots& roots)
 {
     if (strName.empty() || strName.find('/') != std::string::npos)
         return strName;
-    const std::string strEntry = BremPortsDir() + "/" + strName;
+    const std::string strEntry = roots.PortsDir() + "/" + strName;
     if (EntryExists(strEntry))
         return strEntry;
-    const unsigned n = ComNumber(strName);
+    const unsigned n = ComPortNumber(strName);
     if (n > 0)
-        return "/dev/ttyS" + std::to_string(n - 1);
-    if (ComNumber(strName + "1") == 1) // "COM" alone or "COM0": no such port
+        return roots.strDev + "/ttyS" + std::to_string(n - 1);
+    if (ComPortNumber(strName + "1") == 1) // "COM" alone or "COM0": no such port
         return strEntry;
-    return "/dev/" + strName;
+    const std::string strNode = roots.strDev + "/" + strName;
+    if (strName == "." || strName == "..")
+        return strNode;
+    const std::string strById = roots.strDev + "/serial/by-id/" + strName;
+    if (!EntryExists(strNode) && EntryExists(strById))
+        return strById;
+    return strNode;
+}
+
+std::string ResolvePortName(const std::string& strName)
+{
+    return ResolvePortName(strName, CPortRoots());
 }
