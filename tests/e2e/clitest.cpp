@@ -1,6 +1,8 @@
 // The command-line downloader's pieces that need no device.
 #include "clioptions.h"
+#include "faketree.h"
 #include "harmlesstext.h"
+#include "portlisting.h"
 #include "progressmeter.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +29,11 @@ TEST(CliOptions, ParsesOrRefuses)
         { { "--port", "COM0", "a.bin" }, false, "", 0, 0, 0 },
         { { "--port", "COM21", "a.bin" }, false, "", 0, 0, 0 },
         { { "--port", "COM1x", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--port", "ttyS0", "a.bin" }, false, "", 0, 0, 0 },
+        { { "--port", "ttyUSB0", "a.bin" }, true, "ttyUSB0", 0, 115200, 60 },
+        { { "--port", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "a.bin" }, true,
+            "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", 0, 115200, 60 },
+        { { "--port", "ttyS0;reboot", "a.bin" }, false, "", 0, 0, 0 },
+        { { "--port", "..", "a.bin" }, false, "", 0, 0, 0 },
         { { "--baud", "0", "a.bin" }, false, "", 0, 0, 0 },
         { { "--baud", "-9600", "a.bin" }, false, "", 0, 0, 0 },
         { { "--baud", "99999999999", "a.bin" }, false, "", 0, 0, 0 },
@@ -64,6 +70,38 @@ TEST(CliOptions, ListPortsAndHelpNeedNoImage)
     CCliOptions help;
     ASSERT_TRUE(help.Parse({ "--help" }));
     EXPECT_EQ(help.m_nAction, CCliOptions::ACTION_HELP);
+}
+
+TEST(PortListing, DevicesByNameThenWhereEachComLeads)
+{
+    CFakeTree tree;
+    AddBench(tree);
+    tree.LinkCom(3, tree.ById(FtdiAdapter().strById));
+    const CPortRoots roots = tree.Roots();
+    const std::string strListing = PortListing(roots);
+    const std::string strDev = roots.strDev;
+    const std::string strHead = "Serial devices:\n"
+                                "  ttyACM0 — Arduino Uno (75830333238351F0D1A1)\n"
+                                "    "
+        + strDev + "/ttyACM0\n    " + tree.ById(ArduinoUno().strById)
+        + "\n"
+          "    USB 2341:0043, Arduino (www.arduino.cc)\n"
+          "  ttyS0 — built-in serial port\n"
+          "    "
+        + strDev + "/ttyS0\n  ttyUSB0 — FT232R USB UART (A50285BI)\n    " + strDev
+        + "/ttyUSB0\n    " + tree.ById(FtdiAdapter().strById)
+        + "\n"
+          "    USB 0403:6001, FTDI\n"
+          "COM ports (links in "
+        + roots.strPortsDir + "; COMn without one is " + strDev + "/ttyS<n-1>):\n  COM1  " + strDev
+        + "/ttyS0  present: ttyS0 — built-in serial port\n  COM2  " + strDev
+        + "/ttyS1  no UART there\n  COM3  -> " + tree.ById(FtdiAdapter().strById)
+        + "  present: ttyUSB0 — FT232R USB UART (A50285BI)\n  COM4  " + strDev + "/ttyS3";
+    EXPECT_EQ(strListing.substr(0, strHead.size()), strHead) << strListing;
+    EXPECT_EQ(std::count(strListing.begin(), strListing.end(), '\n'), 12 + 20) << strListing;
+
+    CFakeTree empty;
+    EXPECT_EQ(PortListing(empty.Roots()).substr(0, 30), "Serial devices: none (an adapt");
 }
 
 TEST(HarmlessText, KeepsPrintableAsciiOnly)

@@ -1,6 +1,7 @@
 #include "clihost.h"
 
 #include "harmlesstext.h"
+#include "openfailure.h"
 #include "portnames.h"
 
 #include <sys/stat.h>
@@ -92,7 +93,11 @@ int CCliHost::Run()
     m_Port.SetErrorReporter(this);
     if (!m_Port.InitPort(this, m_options.m_strPort, m_options.m_nPortNr, m_options.m_nBaud, 'N', 8,
             1, g_nCommEvents, g_nWriteBufferSize)) {
-        Finish(CLI_PORT, "cannot open port " + strPortName);
+        Finish(CLI_PORT,
+            "cannot open port " + strPortName + ": "
+                + ExplainOpenFailure(
+                    m_options.m_strPort, strDevice, m_Port.OpenError(), CPortRoots())
+                      .OneLine());
         return m_nStatus;
     }
     m_bPortOpen = true;

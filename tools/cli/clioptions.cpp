@@ -14,16 +14,26 @@ bool ParseUnsigned(const std::string& str, unsigned long nMax, unsigned long& nV
     return nValue <= nMax;
 }
 
+// A device's own name ("ttyUSB0") or its stable one from serial/by-id.
+bool IsDeviceName(const std::string& str)
+{
+    return !str.empty() && str != "." && str != ".." && str.size() <= 255
+        && str.find_first_not_of(
+               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._:+-")
+        == std::string::npos;
+}
+
 } // namespace
 
 std::string CCliOptions::Usage()
 {
-    return "usage: brem-cli [--port COMn|/dev/PATH] [--baud RATE] [--timeout SECONDS] IMAGE\n"
+    return "usage: brem-cli [--port COMn|NAME|/dev/PATH] [--baud RATE] [--timeout SECONDS] IMAGE\n"
            "       brem-cli --list-ports\n"
            "       brem-cli --help\n"
            "\n"
            "Downloads IMAGE to the device on the serial port, as the window's DOWN does.\n"
-           "  --port      COM1 to COM20 or a device path (default COM1)\n"
+           "  --port      COM1 to COM20, a device name (ttyUSB0, a serial/by-id name) or a\n"
+           "              device path (default COM1); --list-ports shows what is there\n"
            "  --baud      line speed (default 115200)\n"
            "  --timeout   give up when the device sends nothing for this long (default 60)\n"
            "\n"
@@ -67,10 +77,12 @@ bool CCliOptions::Parse(const std::vector<std::string>& args)
             if (strValue.rfind("COM", 0) == 0 && ParseUnsigned(strValue.substr(3), 20, n)
                 && n >= 1) {
                 m_nPortNr = static_cast<unsigned>(n);
-            } else if (strValue.rfind("/", 0) == 0) {
+            } else if (strValue.rfind("/", 0) == 0
+                || (strValue.rfind("COM", 0) != 0 && IsDeviceName(strValue))) {
                 m_nPortNr = 0;
             } else {
-                m_strError = "--port takes COM1 to COM20 or a device path, not '" + strValue + "'";
+                m_strError = "--port takes COM1 to COM20, a device name or a device path, not '"
+                    + strValue + "'";
                 return false;
             }
             m_strPort = strValue;

@@ -1,25 +1,10 @@
 #include "clihost.h"
 #include "clioptions.h"
-#include "portnames.h"
+#include "portlisting.h"
 
 #include <unistd.h>
 
 #include <cstdio>
-
-namespace {
-
-int ListPorts()
-{
-    for (unsigned n = 1; n <= 20; ++n) {
-        std::string strName = "COM" + std::to_string(n);
-        std::string strDevice = ResolvePortName(strName);
-        bool bExists = access(strDevice.c_str(), F_OK) == 0;
-        printf("%-6s %s %s\n", strName.c_str(), strDevice.c_str(), bExists ? "present" : "absent");
-    }
-    return CLI_OK;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -36,7 +21,8 @@ int main(int argc, char** argv)
         fputs(CCliOptions::Usage().c_str(), stdout);
         return CLI_OK;
     case CCliOptions::ACTION_LIST_PORTS:
-        return ListPorts();
+        fputs(PortListing(CPortRoots()).c_str(), stdout);
+        return CLI_OK;
     case CCliOptions::ACTION_DOWNLOAD:
         break;
     }
