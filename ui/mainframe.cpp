@@ -5,10 +5,12 @@
 #include "controlbar.h"
 #include "filefilter.h"
 #include "prompts.h"
+#include "serial/openfailure.h"
 #include "statusbar.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,6 +18,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 
 int g_bPortOpened = 0;
 
@@ -67,6 +70,8 @@ int CMainFrame::OnCreate()
     connect(m_pDlgBar->m_pOpenClose, &QPushButton::clicked, this, &CMainFrame::OnOpenClose);
     connect(m_pDlgBar->m_pClear, &QPushButton::clicked, this, &CMainFrame::OnClear);
 
+    m_pPortList = new CPortList(m_pDlgBar->m_pComPort, this);
+    connect(m_pPortList, &CPortList::Changed, this, &CMainFrame::CheckReplug);
     CControlBar::SelectString(m_pDlgBar->m_pComPort, QStringLiteral("COM1"));
     CControlBar::SelectString(m_pDlgBar->m_pBaudRate, QStringLiteral("115200"));
     m_Port.SetErrorReporter(this);
@@ -83,18 +88,34 @@ void CMainFrame::OnOpenClose()
         ClosePort();
         return;
     }
-    const std::string strPort = CControlBar::SelectedItemText(m_pDlgBar->m_pComPort);
-    const std::size_t nCom = strPort.find("COM");
-    if (nCom == std::string::npos) {
-        MessageBox("Selecet COM First");
-        return;
+    // A device item, or a device path typed into the list, rather than a COM item.
+    SPortChoice device;
+    const bool bDevice = m_pPortList->Choice(device);
+    int nPort = static_cast<int>(device.nPortNr);
+    if (!bDevice) {
+        const std::string strPort = CControlBar::SelectedItemText(m_pDlgBar->m_pComPort);
+        const std::size_t nCom = strPort.find("COM");
+        if (nCom == std::string::npos) {
+            MessageBox("Selecet COM First");
+            return;
+        }
+        // A negative number would wrap to a huge unsigned one; no port has it.
+        nPort = std::max(0, AtoiLike(strPort, nCom + 3));
     }
-    // A negative number would wrap to a huge unsigned one; no port has it.
-    const int nPort = std::max(0, AtoiLike(strPort, nCom + 3));
     const int nBaud = std::max(0, AtoiLike(CControlBar::SelectedItemText(m_pDlgBar->m_pBaudRate)));
-    if (!m_Port.InitPort(this, static_cast<unsigned>(nPort), static_cast<unsigned>(nBaud), 'N', 8,
-            1, PORT_EVENT_MASK, PORT_BUFFER_SIZE)) {
-        MessageBox("Port Init Error");
+    const bool bOpened = bDevice
+        ? m_Port.InitPort(this, device.strDevice, device.nPortNr, static_cast<unsigned>(nBaud), 'N',
+            8, 1, PORT_EVENT_MASK, PORT_BUFFER_SIZE)
+        : m_Port.InitPort(this, static_cast<unsigned>(nPort), static_cast<unsigned>(nBaud), 'N', 8,
+            1, PORT_EVENT_MASK, PORT_BUFFER_SIZE);
+    if (!bOpened) {
+        // The box's text stays as it always was; why, and what to do, go under it.
+        const std::string strName = bDevice ? device.strDevice : "COM" + std::to_string(nPort);
+        const SOpenFailure failure
+            = ExplainOpenFailure(strName, ResolvePortName(strName, m_pPortList->Roots()),
+                m_Port.OpenError(), m_pPortList->Roots());
+        CPrompts::Instance().MessageBoxWithDetail(this, QStringLiteral("Brem"),
+            QStringLiteral("Port Init Error"), QString::fromStdString(failure.Lines()), false);
         return;
     }
     if (!m_Port.StartMonitoring()) {
@@ -106,6 +127,9 @@ void CMainFrame::OnOpenClose()
     m_bPortOpen = 1;
     m_pDlgBar->m_pOpenClose->setText(QStringLiteral("Close"));
     g_bPortOpened = 1;
+    if (!bDevice)
+        device = { "COM" + std::to_string(nPort), std::string(), static_cast<unsigned>(nPort) };
+    PortOpened(device, static_cast<unsigned>(nBaud));
 }
 
 void CMainFrame::ClosePort()
@@ -118,6 +142,9 @@ void CMainFrame::ClosePort()
     // Returns once the monitor thread has ended; a delivery it still waits on is abandoned.
     m_Port.ClosePort();
     g_bPortOpened = 0;
+    m_opened = SOpenedPort();
+    m_pPortList->KeepListed(std::string());
+    SetPortNote(std::string());
 }
 
 void CMainFrame::OnClear()
@@ -218,11 +245,79 @@ void CMainFrame::OnPortNotification(unsigned nMessage, uintptr_t wParam, intptr_
 
 void CMainFrame::ShowError(const std::string& strCaption, const std::string& strText)
 {
+    ++m_nErrorBoxes;
     CPrompts::Instance().MessageBox(
         this, QString::fromStdString(strCaption), QString::fromStdString(strText), true);
+    --m_nErrorBoxes;
+    // A device that failed (its box just closed), or came back while the box was up.
+    QMetaObject::invokeMethod(this, &CMainFrame::CheckReplug, Qt::QueuedConnection);
 }
 
 void CMainFrame::ViewMessageBox(const QString& strText)
 {
     CPrompts::Instance().MessageBox(m_pView, QStringLiteral("Brem"), strText, false);
+}
+
+void CMainFrame::SetPortNote(const std::string& strNote)
+{
+    m_pStatusBar->m_pPortNote->setText(QString::fromStdString(strNote));
+}
+
+void CMainFrame::PortOpened(const SPortChoice& choice, unsigned nBaud)
+{
+    const std::vector<SSerialDevice>& devices = m_pPortList->Devices();
+    const std::string strDevice = ResolvePortName(choice.strDevice, m_pPortList->Roots());
+    const SSerialDevice* pDevice = choice.strKey.empty() ? FindSerialDevice(devices, strDevice)
+                                                         : m_pPortList->FindByKey(choice.strKey);
+    if (pDevice)
+        m_opened = SOpenedPort { pDevice->Key(), pDevice->strName, choice.nPortNr, nBaud };
+    m_pPortList->KeepListed(m_opened.strKey);
+    // A COM item does not say what it reaches; the note does.
+    if (ComPortNumber(choice.strDevice) > 0) {
+        std::error_code ec;
+        std::string strWhat = std::filesystem::canonical(strDevice, ec).string();
+        if (pDevice)
+            strWhat = pDevice->DisplayName();
+        else if (ec)
+            strWhat = strDevice;
+        SetPortNote(choice.strDevice + " is " + strWhat);
+    }
+}
+
+void CMainFrame::CheckReplug()
+{
+    if (!g_bPortOpened || m_opened.strKey.empty())
+        return;
+    const SSerialDevice* pDevice = m_pPortList->FindByKey(m_opened.strKey);
+    m_opened.bSeenGone = m_opened.bSeenGone || !pDevice;
+    if (!m_opened.bUnplugged) {
+        if (pDevice && !m_Port.DeviceGone())
+            return;
+        m_opened.bUnplugged = true;
+        // The download failed with the device; bytes of a new one must not drive it on.
+        const bool bDownload = m_engine.m_nState != STATE_TERMINAL || m_engine.m_File.IsOpen();
+        KillTimer(m_engine.m_nTimerID);
+        m_engine.m_File.Close();
+        m_engine.m_nState = STATE_TERMINAL;
+        g_nCounter = 0;
+        SetPortNote(m_opened.strName + " was unplugged"
+            + std::string(bDownload ? " and the download stopped" : "")
+            + "; Brem reopens it when it is plugged in again");
+    }
+    // Not under an error box: the monitor thread waits for it. A device that fails without
+    // leaving the list gets one reopen, not box after box.
+    if (!pDevice || m_nErrorBoxes > 0 || (!m_opened.bSeenGone && m_opened.bReopenedInPlace))
+        return;
+    // The old monitor thread ends and the dead descriptor closes; then Open's own two steps.
+    m_Port.ClosePort();
+    // Refused while udev still sets the node's group and mode: the next change tries again.
+    if (!m_Port.InitPort(this, pDevice->strPath, m_opened.nPortNr, m_opened.nBaud, 'N', 8, 1,
+            PORT_EVENT_MASK, PORT_BUFFER_SIZE))
+        return;
+    m_Port.StartMonitoring();
+    m_opened.bReopenedInPlace = !m_opened.bSeenGone;
+    m_opened.bSeenGone = false;
+    m_opened.bUnplugged = false;
+    SetPortNote(pDevice->DisplayName() + " is back: reopened at " + std::to_string(m_opened.nBaud)
+        + " baud");
 }

@@ -3,6 +3,7 @@
 #include "bremviewhost.h"
 #include "download/downloadengine.h"
 #include "download/downloadhost.h"
+#include "portlist.h"
 #include "serial/serialport.h"
 
 #include <QMainWindow>
@@ -35,6 +36,8 @@ public:
     long OnComm(uintptr_t wParam, intptr_t lParam) { return m_engine.OnComm(wParam, lParam); }
 
     CBremView* GetActiveView() const { return m_pView; }
+    // Where the port list finds devices; tests and the screenshot helper bring their own.
+    void SetPortRoots(const CPortRoots& roots) { m_pPortList->SetRoots(roots); }
 
     // CDownloadHost, and CBremViewHost for the two calls they share.
     uint64_t WriteToPort(const unsigned char* pBytes, uint32_t nCount) override;
@@ -65,6 +68,7 @@ public:
     CStatusBar* m_pStatusBar = nullptr;
     CControlBar* m_pDlgBar = nullptr;
     CBremView* m_pView = nullptr;
+    CPortList* m_pPortList = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
@@ -72,6 +76,23 @@ protected:
 private:
     int OnCreate();
     void ClosePort();
+    void PortOpened(const SPortChoice& choice, unsigned nBaud);
+    // After the port list changed or an error box: marks the open device unplugged, or reopens
+    // it once it is back.
+    void CheckReplug();
+    void SetPortNote(const std::string& strNote);
+
+    // What Open opened, so that it can be opened again with the same settings after an unplug.
+    struct SOpenedPort {
+        std::string strKey; // "" when the device is not one that discovery knows
+        std::string strName; // "ttyUSB0"
+        unsigned nPortNr = 0;
+        unsigned nBaud = 0;
+        bool bUnplugged = false;
+        bool bSeenGone = false; // left the list since the last reopen
+        bool bReopenedInPlace = false; // last reopen came without it leaving the list
+    } m_opened;
+    int m_nErrorBoxes = 0;
 
     QTimer m_timer;
     uintptr_t m_nTimerEvent = 0;

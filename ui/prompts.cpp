@@ -15,6 +15,17 @@ public:
         box.exec();
     }
 
+    void MessageBoxWithDetail(QWidget* pParent, const QString& strCaption, const QString& strText,
+        const QString& strDetail, bool bError) override
+    {
+        QMessageBox box(bError ? QMessageBox::Critical : QMessageBox::NoIcon, strCaption, strText,
+            QMessageBox::Ok, pParent);
+        box.setInformativeText(strDetail);
+        // The advice holds commands to copy.
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        box.exec();
+    }
+
     QString OpenFileName(QWidget* pParent, const QString& strFilter) override
     {
         return QFileDialog::getOpenFileName(pParent, QString(), QString(), strFilter);

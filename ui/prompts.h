@@ -14,6 +14,14 @@ public:
     virtual void MessageBox(
         QWidget* pParent, const QString& strCaption, const QString& strText, bool bError)
         = 0;
+    // The same box with a second text under the first: why, and what to do. Prompts that have
+    // no place for it show the first text alone.
+    virtual void MessageBoxWithDetail(QWidget* pParent, const QString& strCaption,
+        const QString& strText, const QString& strDetail, bool bError)
+    {
+        (void)strDetail;
+        MessageBox(pParent, strCaption, strText, bError);
+    }
     // Modal open dialog; strFilter in Qt's "Name (*.ext);;All (*)" form. Empty when cancelled.
     virtual QString OpenFileName(QWidget* pParent, const QString& strFilter) = 0;
     // Modal save dialog. Empty when cancelled.

@@ -26,6 +26,9 @@ CStatusBar::CStatusBar(QWidget* pParent)
     // A temporary message (a prompt) hides this label while it is shown, and it comes back after.
     m_pIdle = new QLabel(QStringLiteral("就绪"), this);
     addWidget(m_pIdle, 1);
+    m_pPortNote = new QLabel(this);
+    m_pPortNote->setObjectName(QStringLiteral("portNote"));
+    addPermanentWidget(m_pPortNote);
     m_pCaps = MakeIndicator(this, QStringLiteral("大写"));
     m_pNum = MakeIndicator(this, QStringLiteral("数字"));
     m_pScroll = MakeIndicator(this, QStringLiteral("滚动"));

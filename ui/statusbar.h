@@ -19,6 +19,8 @@ public:
     void ShowLocks(const CKeyLocks& locks);
 
     QLabel* m_pIdle;
+    // News of the open port (an unplug, a reopen); prompts do not cover it.
+    QLabel* m_pPortNote;
     QLabel* m_pCaps;
     QLabel* m_pNum;
     QLabel* m_pScroll;

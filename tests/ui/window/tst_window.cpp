@@ -202,7 +202,8 @@ private Q_SLOTS:
         for (int i = 1; i <= 20; ++i)
             ports << QStringLiteral("COM%1").arg(i);
         ports.sort();
-        QCOMPARE(Items(Bar()->m_pComPort), QStringList(QString()) + ports);
+        // Devices found on this machine follow.
+        QCOMPARE(Items(Bar()->m_pComPort).mid(0, 21), QStringList(QString()) + ports);
         QCOMPARE(Items(Bar()->m_pBaudRate),
             QStringList({ "", "115200", "19200", "38400", "57600", "9600" }));
 
