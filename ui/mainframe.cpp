@@ -314,7 +314,10 @@ void CMainFrame::CheckReplug()
     if (!m_Port.InitPort(this, pDevice->strPath, m_opened.nPortNr, m_opened.nBaud, 'N', 8, 1,
             PORT_EVENT_MASK, PORT_BUFFER_SIZE))
         return;
-    m_Port.StartMonitoring();
+    if (!m_Port.StartMonitoring()) {
+        m_Port.ClosePort();
+        return;
+    }
     m_opened.bReopenedInPlace = !m_opened.bSeenGone;
     m_opened.bSeenGone = false;
     m_opened.bUnplugged = false;

@@ -1,8 +1,6 @@
 // Shows the window over a fake device tree (an FTDI adapter linked as COM3, an Arduino, a
-// built-in UART) with the port list dropped down, for a screenshot. The window sits at the
-// bottom of a 1280x800 screen so that the list opens upwards, inside it:
-//   /work/shared/tools/screenshot shot.png 4 build/dev/tests/ui/shots/brem-portlist-shot
-//   convert shot.png -crop 960x600+0+200 +repage docs/brem-port-list.png
+// built-in UART) with the port list dropped down, for scripts/screenshots. The window sits low
+// on the screen so that the list opens upwards, inside it.
 #include "bremapp.h"
 #include "controlbar.h"
 #include "faketree.h"
