@@ -84,14 +84,6 @@ TEST(PortDiscovery, NamesResolveToTheirDevices)
         EXPECT_EQ(pDevice->strName, "ttyUSB0");
     }
     EXPECT_FALSE(FindSerialDevice(devices, tree.Dev("ttyS1"))); // no chip there
-
-    const std::vector<SComMapping> mappings = ComMappings(roots, devices, 3);
-    ASSERT_EQ(mappings.size(), 3u);
-    EXPECT_EQ(mappings[0].pDevice, &devices[1]); // COM1 is ttyS0
-    EXPECT_TRUE(mappings[1].bExists);
-    EXPECT_FALSE(mappings[1].pDevice);
-    EXPECT_EQ(std::tie(mappings[2].strLinkTarget, mappings[2].pDevice),
-        std::make_tuple(strById, &devices[2]));
 }
 
 // Another program with the device open, its name set as the system shows it.
