@@ -3,6 +3,7 @@
 #include "portnames.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // A process that has a device open.
@@ -20,11 +21,12 @@ std::vector<SPortHolder> PortHolders(const std::string& strDevice);
 struct SOpenFailure {
     std::string strReason; // "permission denied: /dev/ttyUSB0 belongs to group dialout, ..."
     std::vector<std::string> advice; // what to do, one step each
-    std::vector<std::string> present; // for a device that is not there: what is there instead
+    // For a device that is not there, what is there instead: its name and where it is.
+    std::vector<std::pair<std::string, std::string>> present;
 
-    // "reason; step; step; present: a, b", for a one-line verdict.
+    // "reason; step; step; present: name (path), ...", for a one-line verdict.
     std::string OneLine() const;
-    // One line each, "Present now:" above the devices; the first letter capitalised.
+    // One line each, capitalised, and the names of the devices present under "Present now:".
     std::string Lines() const;
 };
 

@@ -238,8 +238,8 @@ void ExplainAbsent(const std::string& strName, const std::string& strDevice,
     }
     failure.advice = { "it is unplugged, or has another name now" };
     for (const SSerialDevice& dev : devices)
-        failure.present.push_back(
-            dev.DisplayName() + " (" + (dev.strById.empty() ? dev.strPath : dev.strById) + ")");
+        failure.present.emplace_back(
+            dev.DisplayName(), dev.strById.empty() ? dev.strPath : dev.strById);
     // A COM name reaches an adapter through a link the operator makes once.
     const auto usb = std::find_if(
         devices.begin(), devices.end(), [](const SSerialDevice& dev) { return dev.IsUsb(); });
@@ -283,21 +283,25 @@ std::string SOpenFailure::OneLine() const
     for (const std::string& strStep : advice)
         strLine += "; " + strStep;
     for (size_t i = 0; i < present.size(); ++i)
-        strLine += (i == 0 ? "; present: " : ", ") + present[i];
+        strLine
+            += (i == 0 ? "; present: " : ", ") + present[i].first + " (" + present[i].second + ")";
     return strLine;
 }
 
 std::string SOpenFailure::Lines() const
 {
-    std::string strLines = strReason;
-    if (!strLines.empty())
-        strLines[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(strLines[0])));
-    for (const std::string& strStep : advice)
-        strLines += "\n" + strStep;
+    std::vector<std::string> lines { strReason };
+    lines.insert(lines.end(), advice.begin(), advice.end());
     if (!present.empty())
-        strLines += "\nPresent now:";
-    for (const std::string& strDevice : present)
-        strLines += "\n  " + strDevice;
+        lines.push_back("Present now:");
+    std::string strLines;
+    for (std::string& strLine : lines) {
+        if (!strLine.empty())
+            strLine[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(strLine[0])));
+        strLines += (strLines.empty() ? "" : "\n") + strLine;
+    }
+    for (const auto& [strName, strPath] : present)
+        strLines += "\n  " + strName;
     return strLines;
 }
 

@@ -180,7 +180,7 @@ TEST(OpenFailure, AbsentDeviceListsWhatIsThere)
     EXPECT_EQ(failure.strReason, strById + " leads to ../../ttyUSB0, which is not there");
     EXPECT_TRUE(failure.present.empty());
     EXPECT_EQ(failure.Lines(),
-        strById + " leads to ../../ttyUSB0, which is not there\nno serial "
+        strById + " leads to ../../ttyUSB0, which is not there\nNo serial "
             + "device is there now: plug in the adapter (it shows as ttyUSB or ttyACM)");
 
     // A UART place without a chip refuses to open with EIO.
