@@ -152,6 +152,18 @@ const Case g_aCases[] = {
     { "NoiseOnlyBeforeFirstPollAnswer", "PP",
         Bytes("\x0b\x54\x9d", 3) + g_strPollAnswer + g_strPollAnswer, "", 0, 0, O::None, false,
         [](CSimDevice::Options& o) { o.m_nNoise = 3; } },
+    { "BannerBeforeFirstPollAnswer", "PP", "boot\r\n" + g_strPollAnswer + g_strPollAnswer, "", 0, 0,
+        O::None, false, [](CSimDevice::Options& o) { o.m_strBanner = "boot\r\n"; } },
+    { "StrayAckAfterFrameOne", "P" + Frame(g_full1, true) + Frame("z"),
+        g_strPollAnswer + g_strAck + g_strAck + g_strAck, g_full1 + "z", 2, 0, O::Ok, false,
+        [](CSimDevice::Options& o) { o.m_nStrayAck = 1; } },
+    { "EveryAckTwice", "P" + Frame(g_full1, true) + Frame("z"),
+        g_strPollAnswer + g_strAck + g_strAck + g_strAck + g_strAck, g_full1 + "z", 2, 0, O::Ok,
+        false, [](CSimDevice::Options& o) { o.m_bDoubleAcks = true; } },
+    { "GarbageAfterFrameTwoAnswersNoMore",
+        "P" + Frame(g_full1, true) + Frame(g_full2) + Frame("x") + "P", g_strPollAnswer + g_strAck,
+        g_full1, 1, 0, O::Incomplete, false,
+        [](CSimDevice::Options& o) { o.m_nGarbageAfter = 2; } },
     { "EchoOutsideDownloadOnly", "hi\r" + Bytes("P") + Frame("abc", true) + "ok",
         "hi\r" + g_strPollAnswer + g_strAck + "ok", "abc", 1, 0, O::Ok, false,
         [](CSimDevice::Options& o) { o.m_bEcho = true; } },
@@ -190,6 +202,20 @@ TEST_P(SimDeviceCase, AnswersAndImage)
 
 INSTANTIATE_TEST_SUITE_P(Exchanges, SimDeviceCase, testing::ValuesIn(g_aCases),
     [](const testing::TestParamInfo<Case>& row) { return row.param.m_pszName; });
+
+// Noise stands for a wrong baud rate: it must never hold the poll answer, and holds the
+// answer bytes only when asked to.
+TEST(SimDevice, NoiseHoldsAnswerBytesOnlyWhenAsked)
+{
+    for (const bool bAnswers : { false, true }) {
+        Bytes str;
+        for (long long i = 0; i < 1000; ++i)
+            str += char(CSimDevice::NoiseByte(i, bAnswers));
+        EXPECT_EQ(str.find('P'), Bytes::npos);
+        EXPECT_EQ(str.find('\x05') != Bytes::npos, bAnswers);
+        EXPECT_EQ(str.find('\x15') != Bytes::npos, bAnswers);
+    }
+}
 
 TEST(SimDevice, CrcOfImageAndFinishOfPausedFullImage)
 {

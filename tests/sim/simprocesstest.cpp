@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -123,17 +125,58 @@ INSTANTIATE_TEST_SUITE_P(Options, SimProcessExchange,
             true },
         ExchangeCase { "PacedAbc", { "--baud", "115200", "--stats" },
             { { "P", g_strDefaultAnswer }, { g_strAbc, "\x05" } },
-            "bytes=3 image=ok crc32=352441c2 " }),
+            "bytes=3 image=ok crc32=352441c2 " },
+        ExchangeCase { "TrickleOfNulsWhileMute", { "--mute", "--trickle", "10" },
+            { { "P", std::string(3, '\0') } }, "downloads=0 " }),
     [](const testing::TestParamInfo<ExchangeCase>& row) { return row.param.m_pszName; });
 
 TEST(SimProcess, MisuseExitsWithTwo)
 {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>> {
              { "--refuse", "x" }, { "--ident", std::string(49, 'a') }, { "--ident-hex", "5" },
-             { "--flood-kind", "words" }, { "--baud" }, { "--frobnicate" } }) {
+             { "--flood-kind", "words" }, { "--baud" }, { "--trickle", "0" },
+             { "--garbage-after", "x" }, { "--frobnicate" } }) {
         CChildProcess sim;
         EXPECT_EQ(StartSim(sim, args), "");
         EXPECT_EQ(sim.Wait(10s), 2) << args[0];
+    }
+}
+
+// A path that exists belongs to someone else: not even a stale link is replaced.
+TEST(SimProcess, LinkOntoAnExistingPathIsRefused)
+{
+    const std::string strFile = g_strLink + "-file";
+    const std::string strOld = g_strLink + "-old";
+    ASSERT_EQ(system(("echo keep > '" + strFile + "'").c_str()), 0);
+    ASSERT_EQ(symlink("/nonexistent", strOld.c_str()), 0);
+    for (const std::string& strPath : { strFile, strOld }) {
+        CChildProcess sim;
+        EXPECT_EQ(StartSim(sim, { "--link", strPath }), "");
+        EXPECT_EQ(sim.Wait(10s), 1);
+        EXPECT_NE(sim.Err().find("not replaced"), std::string::npos) << sim.Err();
+    }
+    char szTarget[64] = {};
+    EXPECT_EQ(readlink(strOld.c_str(), szTarget, sizeof szTarget - 1), 12);
+    EXPECT_STREQ(szTarget, "/nonexistent");
+    std::string strKept(5, '\0');
+    const int h = open(strFile.c_str(), O_RDONLY);
+    EXPECT_EQ(read(h, strKept.data(), strKept.size()), 5);
+    close(h);
+    EXPECT_EQ(strKept, "keep\n");
+    unlink(strFile.c_str());
+    unlink(strOld.c_str());
+}
+
+TEST(SimProcess, EveryEndingSignalRemovesTheLink)
+{
+    for (const int nSignal : { SIGHUP, SIGINT, SIGQUIT, SIGTERM }) {
+        CChildProcess sim;
+        ASSERT_NE(StartSim(sim, { "--link", g_strLink }), "");
+        ASSERT_EQ(access(g_strLink.c_str(), F_OK), 0);
+        sim.Signal(nSignal);
+        EXPECT_EQ(sim.Wait(10s), 0) << strsignal(nSignal);
+        EXPECT_NE(access(g_strLink.c_str(), F_OK), 0) << strsignal(nSignal);
+        unlink(g_strLink.c_str());
     }
 }
 

@@ -37,6 +37,18 @@ uint32_t CSimDevice::Crc32(uint32_t dwCrc, const uint8_t* p, size_t nCount)
     return dwCrc;
 }
 
+uint8_t CSimDevice::NoiseByte(long long nPos, bool bAnswers)
+{
+    if (bAnswers && nPos % 4 == 3)
+        return kAck;
+    if (bAnswers && nPos % 9 == 8)
+        return kNak;
+    uint8_t by = uint8_t(nPos * 73 + 11);
+    while (by == kPoll || by == kAck || by == kNak)
+        ++by;
+    return by;
+}
+
 const char* CSimDevice::OutcomeName(Outcome e)
 {
     switch (e) {
@@ -158,10 +170,9 @@ CSimDevice::Answer CSimDevice::AnswerPoll(std::vector<uint8_t>& out)
 {
     if (!m_bNoiseSent) {
         m_bNoiseSent = true;
-        for (int i = 0; i < m_options.m_nNoise; ++i) {
-            const uint8_t by = uint8_t(i * 73 + 11);
-            out.push_back(by == kPoll ? uint8_t(kPoll + 1) : by);
-        }
+        out.insert(out.end(), m_options.m_strBanner.begin(), m_options.m_strBanner.end());
+        for (int i = 0; i < m_options.m_nNoise; ++i)
+            out.push_back(NoiseByte(i, m_options.m_bNoiseAcks));
     }
     out.push_back(kPoll);
     out.insert(out.end(), m_options.m_szIdent.begin(), m_options.m_szIdent.end());
@@ -177,6 +188,11 @@ CSimDevice::Answer CSimDevice::EndFrame(uint8_t b, std::vector<uint8_t>& out)
         return Refuse(Outcome::Bad, out);
     if (m_nFrame == m_options.m_nRefuseFrame)
         return Refuse(Outcome::Refused, out);
+    if (m_nFrame == m_options.m_nGarbageAfter) {
+        m_bBabble = true;
+        FallSilent(false);
+        return Answer::None;
+    }
     const long nLimit = m_options.m_nStopAfter >= 0 ? m_options.m_nStopAfter : -1;
     const long nUnplug = m_options.m_nHangupAfter >= 0 ? m_options.m_nHangupAfter : -1;
     if ((nLimit >= 0 && m_nAckedTotal >= nLimit) || (nUnplug >= 0 && m_nAckedTotal >= nUnplug)) {
@@ -192,6 +208,8 @@ CSimDevice::Answer CSimDevice::EndFrame(uint8_t b, std::vector<uint8_t>& out)
     m_nImageBytes += m_nLength;
     m_nWireBytes += m_nLength + 5;
     out.push_back(kAck);
+    if (m_options.m_bDoubleAcks || m_nFrame == m_options.m_nStrayAck)
+        out.push_back(kAck);
     if (bFull) {
         m_bAfterFull = true;
         m_eState = State::FrameStart;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 // The device end of the download protocol, without any I/O: bytes from the host go in, the
@@ -19,8 +20,13 @@ public:
         int m_nStopAfter = -1; // fall silent after this many acknowledgements in the run
         int m_nHangupAfter = -1; // ask to be unplugged after this many acknowledgements
         int m_nNoise = 0; // bytes (never 'P') sent ahead of the first poll answer
+        bool m_bNoiseAcks = false; // the noise holds 0x05 and 0x15 bytes
+        std::string m_strBanner; // sent ahead of the first poll answer, before the noise
         bool m_bMute = false; // read everything, answer nothing
         bool m_bEcho = false; // outside a download, send every received byte back
+        int m_nStrayAck = 0; // 1-based frame of each download whose 0x05 is sent twice; 0: none
+        bool m_bDoubleAcks = false; // every 0x05 sent twice
+        int m_nGarbageAfter = 0; // frame of a download after which it babbles, never answering
     };
 
     // What one received byte made the device say.
@@ -57,6 +63,8 @@ public:
 
     bool InDownload() const;
     bool IsSilent() const { return m_eState == State::Silent; }
+    // Talks on and on without answering (m_nGarbageAfter reached).
+    bool Babbles() const { return m_bBabble; }
     bool WantsHangup() const { return m_bHangup; }
 
     int Downloads() const { return m_nDownloads; }
@@ -72,6 +80,9 @@ public:
     uint64_t BytesTaken() const { return m_nTaken; }
 
     static uint32_t Crc32(uint32_t dwCrc, const uint8_t* p, size_t nCount);
+    // Byte nPos of a fixed pseudo-random sequence that never holds 'P', nor 0x05 and 0x15
+    // unless bAnswers.
+    static uint8_t NoiseByte(long long nPos, bool bAnswers);
     static const char* OutcomeName(Outcome e);
 
 private:
@@ -101,6 +112,7 @@ private:
     bool m_bNoiseSent = false;
     bool m_bAfterFull = false; // at a frame boundary after a full frame
     bool m_bHangup = false;
+    bool m_bBabble = false;
     int m_nDownloads = 0;
     int m_nFrame = 0; // frames ended in this download
     long m_nAccepted = 0;

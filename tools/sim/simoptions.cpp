@@ -45,12 +45,19 @@ const char* CSimOptions::Usage()
            "  --hangup-after K    close the line and exit after K acknowledgements\n"
            "  --delay-ms MS       wait MS before every answer\n"
            "  --noise N           send N noise bytes before the first poll answer\n"
+           "  --noise-acks        the noise holds 0x05 and 0x15 bytes (never 'P')\n"
+           "  --banner TEXT       send TEXT before the first poll answer (and the noise)\n"
+           "  --stray-ack K       send the 0x05 for frame K of each download twice\n"
+           "  --double-acks       send every 0x05 twice\n"
+           "  --garbage-after K   after frame K of a download, babble on and never answer\n"
+           "  --trickle MS        after the first received byte, send a NUL every MS ms\n"
            "  --echo              outside a download, echo received bytes\n"
            "  --baud RATE         pace both directions at RATE (10 bit times a byte)\n"
            "  --once              exit when the first download has ended\n"
            "  --idle-ms MS        quiet time that ends an image of full frames (1000)\n"
            "  --flood N           after the first received byte, send N bytes at once\n"
-           "  --flood-kind K      lines (80-byte text lines, CR LF) or binary (no CR/LF)\n"
+           "  --flood-kind K      lines (80-byte text lines, CR LF), binary (no CR/LF) or\n"
+           "                      noise (never 'P', 0x05 or 0x15)\n"
            "  --stats             measure turnaround and download time\n"
            "  --exit-after S      exit after S seconds\n";
 }
@@ -140,6 +147,25 @@ bool CSimOptions::Parse(int argc, char** argv, std::string& strError)
             if (!number(0, 1000000))
                 return false;
             m_device.m_nNoise = int(n);
+        } else if (strOpt == "--noise-acks") {
+            m_device.m_bNoiseAcks = true;
+        } else if (strOpt == "--banner") {
+            if (!text(m_device.m_strBanner))
+                return false;
+        } else if (strOpt == "--stray-ack") {
+            if (!number(1, 1000000000))
+                return false;
+            m_device.m_nStrayAck = int(n);
+        } else if (strOpt == "--double-acks") {
+            m_device.m_bDoubleAcks = true;
+        } else if (strOpt == "--garbage-after") {
+            if (!number(1, 1000000000))
+                return false;
+            m_device.m_nGarbageAfter = int(n);
+        } else if (strOpt == "--trickle") {
+            if (!number(1, 3600000))
+                return false;
+            m_nTrickleMs = int(n);
         } else if (strOpt == "--echo") {
             m_device.m_bEcho = true;
         } else if (strOpt == "--baud") {
@@ -163,8 +189,10 @@ bool CSimOptions::Parse(int argc, char** argv, std::string& strError)
                 m_eFloodKind = FloodKind::Lines;
             } else if (str == "binary") {
                 m_eFloodKind = FloodKind::Binary;
+            } else if (str == "noise") {
+                m_eFloodKind = FloodKind::Noise;
             } else {
-                strError = "--flood-kind is lines or binary";
+                strError = "--flood-kind is lines, binary or noise";
                 return false;
             }
         } else if (strOpt == "--stats") {

@@ -7,7 +7,7 @@
 // The command line of brem-sim.
 class CSimOptions {
 public:
-    enum class FloodKind { Lines, Binary };
+    enum class FloodKind { Lines, Binary, Noise };
 
     // Returns false with a reason in strError when the command line is wrong; --help sets
     // m_bHelp and succeeds.
@@ -24,6 +24,7 @@ public:
     int m_nIdleMs = 1000;
     long long m_nFlood = 0;
     FloodKind m_eFloodKind = FloodKind::Lines;
+    int m_nTrickleMs = 0; // 0: no trickle
     bool m_bStats = false;
     double m_dExitAfter = 0; // seconds; 0: never
     bool m_bHelp = false;

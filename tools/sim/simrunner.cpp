@@ -85,6 +85,8 @@ bool MakeRaw(int h, long nBaud)
 
 uint8_t FloodByte(CSimOptions::FloodKind eKind, long long nPos)
 {
+    if (eKind == CSimOptions::FloodKind::Noise)
+        return CSimDevice::NoiseByte(nPos, false);
     if (eKind == CSimOptions::FloodKind::Binary) {
         // Every byte value but LF and CR, so no line ever ends.
         uint8_t by = uint8_t(nPos % 254);
@@ -148,6 +150,10 @@ CSimRunner::~CSimRunner()
     CloseLine();
     if (m_hOut >= 0)
         close(m_hOut);
+    g_hSignalPipe = -1;
+    for (int h : m_ahSignalPipe)
+        if (h >= 0)
+            close(h);
 }
 
 bool CSimRunner::OpenLine()
@@ -181,21 +187,14 @@ bool CSimRunner::OpenLine()
 
 bool CSimRunner::Open()
 {
-    if (!OpenLine())
+    // Before the link exists: a signal from now on still lets the run remove it.
+    if (!CatchSignals() || !OpenLine())
         return false;
     if (!m_options.m_strLink.empty()) {
-        struct stat st { };
-        if (lstat(m_options.m_strLink.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode)) {
-                std::fprintf(
-                    stderr, "brem-sim: %s exists and is not a link\n", m_options.m_strLink.c_str());
-                return false;
-            }
-            unlink(m_options.m_strLink.c_str());
-        }
+        // Whatever is there belongs to someone else, even a link another simulator left.
         if (symlink(m_strPath.c_str(), m_options.m_strLink.c_str()) != 0) {
-            std::fprintf(stderr, "brem-sim: --link %s: %s\n", m_options.m_strLink.c_str(),
-                std::strerror(errno));
+            std::fprintf(stderr, "brem-sim: --link %s: %s%s\n", m_options.m_strLink.c_str(),
+                std::strerror(errno), errno == EEXIST ? " (not replaced)" : "");
             return false;
         }
         m_bLinked = true;
@@ -254,6 +253,8 @@ void CSimRunner::ReadLine(int64_t tNow)
             m_bFloodArmed = true;
             m_tFloodFirst = tNow;
         }
+        if (m_tNextTrickle == g_nNever && m_options.m_nTrickleMs > 0)
+            m_tNextTrickle = tNow + int64_t(m_options.m_nTrickleMs) * 1000000;
     }
 }
 
@@ -310,7 +311,22 @@ void CSimRunner::FeedDue(int64_t tNow)
             m_nInBytes -= chunk.m_data.size();
             m_in.pop_front();
         }
+        if (m_device.Babbles() && !m_bFloodArmed) {
+            // It never answers again: nothing it was given matters any more.
+            m_options.m_eFloodKind = CSimOptions::FloodKind::Noise;
+            m_nFloodLeft = INT64_MAX;
+            m_bFloodArmed = true;
+            m_tFloodFirst = tNow;
+        }
     }
+}
+
+void CSimRunner::Trickle(int64_t tNow)
+{
+    if (m_tNextTrickle == g_nNever || tNow < m_tNextTrickle)
+        return;
+    m_out.push_back(OutByte { 0, CSimDevice::Answer::None, tNow });
+    m_tNextTrickle = tNow + int64_t(m_options.m_nTrickleMs) * 1000000;
 }
 
 void CSimRunner::Written(const OutByte& out, int64_t tNow)
@@ -411,7 +427,7 @@ int64_t CSimRunner::NextWake(int64_t tNow) const
         tWake = std::min(tWake, m_tLastActivity + int64_t(m_options.m_nIdleMs) * 1000000);
     if (m_bLineDown)
         tWake = std::min(tWake, tNow + 20000000);
-    return tWake;
+    return std::min(tWake, m_tNextTrickle);
 }
 
 void CSimRunner::Drain()
@@ -431,30 +447,36 @@ void CSimRunner::Drain()
             tcdrain(m_hMaster);
             return;
         }
-        // The count lags behind a fresh write: trust a zero only when it lasts.
+        // The count lags behind a fresh write, by more than a few ms on a loaded machine: trust
+        // a zero only when it lasts and the last write is a while back.
         nQuietChecks = (m_out.empty() && nPending == 0) ? nQuietChecks + 1 : 0;
-        if (nQuietChecks >= 3)
+        if (nQuietChecks >= 3 && tNow - m_tLastActivity >= 100000000)
             return;
         poll(nullptr, 0, 2);
     }
 }
 
-void CSimRunner::Run()
+bool CSimRunner::CatchSignals()
 {
-    int ahPipe[2] = { -1, -1 };
-    if (pipe2(ahPipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+    if (pipe2(m_ahSignalPipe, O_NONBLOCK | O_CLOEXEC) != 0) {
         std::perror("brem-sim: pipe");
-        return;
+        return false;
     }
-    g_hSignalPipe = ahPipe[1];
+    g_hSignalPipe = m_ahSignalPipe[1];
     struct sigaction sa { };
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    // Each of these ends the run the same way: the link removed, the summary printed.
+    for (int nSignal : { SIGHUP, SIGINT, SIGQUIT, SIGTERM })
+        sigaction(nSignal, &sa, nullptr);
     sa.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &sa, nullptr);
+    return true;
+}
 
+void CSimRunner::Run()
+{
+    const int* ahPipe = m_ahSignalPipe;
     const int64_t tStart = Now();
     m_tLastActivity = tStart;
     const int64_t tExit
@@ -468,6 +490,7 @@ void CSimRunner::Run()
             m_device.OnQuiet();
             m_bAckPending = false;
         }
+        Trickle(tNow);
         WriteDue(tNow);
         if (m_device.WantsHangup() && m_out.empty()) {
             Drain();
@@ -521,9 +544,6 @@ void CSimRunner::Run()
         }
     }
     CloseLine();
-    close(ahPipe[0]);
-    close(ahPipe[1]);
-    g_hSignalPipe = -1;
     PrintSummary(pszExit);
 }
 

@@ -35,11 +35,13 @@ private:
         int64_t m_tRelease;
     };
 
+    bool CatchSignals();
     bool OpenLine();
     int64_t DueOfByte(size_t nAhead) const;
     void FeedDue(int64_t tNow);
     void WriteDue(int64_t tNow);
     void WriteFlood(int64_t tNow);
+    void Trickle(int64_t tNow);
     void Written(const OutByte& out, int64_t tNow);
     void ReadLine(int64_t tNow);
     int64_t NextWake(int64_t tNow) const;
@@ -52,6 +54,7 @@ private:
     int m_hMaster = -1; // the end we read and write
     int m_hSlave = -1; // held so the host can close and reopen without a hang-up
     int m_hOut = -1;
+    int m_ahSignalPipe[2] = { -1, -1 };
     std::string m_strPath;
     bool m_bLinked = false;
     int64_t m_nByteNs = 0; // one byte time when pacing, else 0
@@ -71,6 +74,7 @@ private:
     bool m_bFloodArmed = false;
     int64_t m_tFloodFirst = 0;
     int64_t m_tFloodLast = 0;
+    int64_t m_tNextTrickle = INT64_MAX; // armed by the first byte read
 
     bool m_bAckPending = false; // an acknowledgement went out and more frames are due
     int64_t m_tAck = 0;
