@@ -1,8 +1,9 @@
 #include "downloadengine.h"
 
-#include <climits>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 int g_nCounter = 0;
 char g_szText[100];
@@ -23,10 +24,18 @@ std::string TextOf(const char* pBuffer, size_t nSize)
     return std::string(pBuffer, strnlen(pBuffer, nSize));
 }
 
+std::string FrameText(const char* pszFormat, int nFrame)
+{
+    char szLine[96];
+    snprintf(szLine, sizeof szLine, pszFormat, nFrame);
+    return szLine;
+}
+
 } // namespace
 
-CDownloadEngine::CDownloadEngine(CDownloadHost& host)
-    : m_host(host)
+CDownloadEngine::CDownloadEngine(CDownloadHost& host, CImageSource* pImage)
+    : m_File(pImage ? *pImage : m_DiskFile)
+    , m_host(host)
 { }
 
 uint32_t CDownloadEngine::FrameCount() const
@@ -50,38 +59,88 @@ void CDownloadEngine::OnLoad()
 
 void CDownloadEngine::OnDown()
 {
+    if (m_bDownloading) {
+        EndDownload(DownloadEnd::Abandoned, "DownLoad Abandoned");
+        m_host.SetProgressPos(0);
+    }
     m_File.Close();
     if (m_host.PortOpenFlag() != 1) {
         m_host.MessageBox("COM Not Open");
         return;
     }
-    // The length is kept in 32 bits: a larger image would be cut short yet reported complete.
-    if (!m_File.Open(m_strFilePath) || m_File.GetLength() > UINT32_MAX) {
-        m_File.Close();
+    if (!m_File.Open(m_strFilePath)) {
         m_host.MessageBox("File Open Error");
+        return;
+    }
+    const uint64_t nLength = m_File.GetLength();
+    const char* pszRefusal = nullptr;
+    if (nLength == 0)
+        pszRefusal = "File Empty: nothing to download";
+    else if (nLength > BREM_IMAGE_MAX)
+        pszRefusal = "File Too Large: 64 MiB at most";
+    else if (!TakeSnapshot())
+        pszRefusal = "File Changed While Reading: try again";
+    if (pszRefusal) {
+        m_File.Close();
+        std::vector<unsigned char>().swap(m_vImage);
+        m_host.MessageBox(pszRefusal);
         return;
     }
 
     char szHeader[100] = {};
-    m_File.Read(szHeader, 51);
+    memcpy(szHeader, m_vImage.data(), std::min<size_t>(m_vImage.size(), 51));
     m_host.AppendLine(TextOf(szHeader + 3, sizeof szHeader - 3));
 
     m_nTimerID = m_host.SetTimer(BREM_POLL_TIMER_ID, BREM_POLL_PERIOD_MS);
-    m_File.SeekToBegin();
-    m_dwFileLength = static_cast<uint32_t>(m_File.GetLength());
-    uint32_t nFrames = FrameCount();
+    m_dwFileLength = static_cast<uint32_t>(m_vImage.size());
+    const uint32_t nFrames = FrameCount();
     m_host.SetProgressRange(0, nFrames);
     m_host.SetProgressPos(0);
+    m_host.AppendLine(FrameText("There are total %d Frame", static_cast<int>(nFrames)));
 
-    char szLine[64];
-    snprintf(szLine, sizeof szLine, "There are total %d Frame", static_cast<int>(nFrames));
-    m_host.AppendLine(szLine);
+    m_bDownloading = true;
+    m_nState = STATE_POLLING;
+    g_nCounter = 0;
+    memset(g_szText, 0, sizeof g_szText);
+    m_nOffset = 0;
+    m_nFirstPollTx = 0;
+    m_nLastPollTx = 0;
+    m_bPollFresh = false;
+    m_nFrameTx = 0;
+    m_nOtherBytes = 0;
+}
+
+bool CDownloadEngine::TakeSnapshot()
+{
+    const uint64_t nLength = m_File.GetLength();
+    m_stamp = m_File.Stamp();
+    try {
+        m_vImage.assign(nLength, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    m_File.SeekToBegin();
+    unsigned char cExtra = 0;
+    // A writer at work shows as a short read, a byte past the length or a moved stamp.
+    return m_File.Read(m_vImage.data(), static_cast<uint32_t>(nLength)) == nLength
+        && m_File.Read(&cExtra, 1) == 0 && m_File.Stamp() == m_stamp;
 }
 
 void CDownloadEngine::OnTimer(uintptr_t /*nIDEvent*/)
 {
-    m_nState = STATE_POLLING;
-    m_host.WriteToPort(&g_cPoll, 1);
+    // Once the device has answered, a poll would restart its handshake in mid-download. While
+    // the last poll is still waiting to go out, another would only go out with it and be
+    // answered too, after the first frame.
+    if (!m_bDownloading || m_nState != STATE_POLLING || m_nOutTx < m_nLastPollTx)
+        return;
+    const uint64_t nTx = m_host.WriteToPort(&g_cPoll, 1);
+    if (nTx == 0) {
+        EndDownload(DownloadEnd::PortRefused, "DownLoad Failed: the port did not take the poll");
+        return;
+    }
+    if (m_nFirstPollTx == 0)
+        m_nFirstPollTx = nTx;
+    m_nLastPollTx = nTx;
 }
 
 long CDownloadEngine::OnComm(uintptr_t wParam, intptr_t /*lParam*/)
@@ -92,17 +151,26 @@ long CDownloadEngine::OnComm(uintptr_t wParam, intptr_t /*lParam*/)
         m_host.AppendRaw(&cByte, 1);
         break;
 
-    case STATE_POLLING:
-        if (cByte == g_cPoll)
-            m_host.KillTimer(m_nTimerID);
+    case STATE_POLLING: {
+        // The answer is the first byte after a poll went out: a 'P' in a boot banner that was
+        // still running, or one that came before the poll, answers nothing.
+        const bool bAnswer = cByte == g_cPoll && m_bPollFresh;
+        m_bPollFresh = false;
+        if (!bAnswer) {
+            m_host.AppendRaw(&cByte, 1);
+            ++m_nOtherBytes;
+            break;
+        }
+        m_host.KillTimer(m_nTimerID);
         memset(g_szText, 0, sizeof g_szText);
+        g_nCounter = 0;
         m_nState = STATE_IDENT;
+        m_nOtherBytes = 0;
+        m_host.OnDownloadStep();
         break;
+    }
 
     case STATE_IDENT:
-        // A count left over from an interrupted download may lie past the identification.
-        if (g_nCounter < 0 || g_nCounter >= static_cast<int>(BREM_IDENT_LENGTH))
-            g_nCounter = 0;
         g_szText[g_nCounter++] = static_cast<char>(cByte);
         if (g_nCounter == static_cast<int>(BREM_IDENT_LENGTH)) {
             m_host.AppendLine(TextOf(g_szText, sizeof g_szText));
@@ -110,46 +178,110 @@ long CDownloadEngine::OnComm(uintptr_t wParam, intptr_t /*lParam*/)
             m_nState = STATE_SENDING;
             m_host.AppendLine("Handshake OK");
             g_nCounter = 0;
+            m_nOtherBytes = 0;
+            m_host.OnDownloadStep();
             SendNextFrame(true);
         }
         break;
 
     case STATE_SENDING:
-        if (cByte == g_cRefused) {
-            m_File.Close();
-            g_nCounter = 0;
-            m_nState = STATE_TERMINAL;
-            m_host.AppendLine("CheckSum Error");
+        // Only an answer that came after the frame went out can be about it.
+        if ((cByte != g_cAccepted && cByte != g_cRefused) || m_nFrameTx == 0
+            || m_nOutTx < m_nFrameTx) {
+            ++m_nOtherBytes;
             break;
         }
-        if (cByte == g_cAccepted) {
-            // An empty image never completes, so a device could count this past INT_MAX.
-            if (g_nCounter < INT_MAX)
-                ++g_nCounter;
-            snprintf(g_szText, sizeof g_szText, "Frame %d  OK", g_nCounter);
-            m_host.SetProgressPos(static_cast<uint32_t>(g_nCounter));
-            m_host.AppendLine(TextOf(g_szText, sizeof g_szText));
-            SendNextFrame(false);
+        m_nFrameTx = 0;
+        if (cByte == g_cRefused) {
+            EndDownload(DownloadEnd::Refused, "CheckSum Error");
+            break;
         }
-        if (static_cast<int64_t>(g_nCounter) == static_cast<int64_t>(FrameCount())) {
-            m_File.Close();
-            g_nCounter = 0;
-            m_nState = STATE_TERMINAL;
-            m_host.AppendLine("DownLoad OK");
+        ++g_nCounter;
+        snprintf(g_szText, sizeof g_szText, "Frame %d  OK", g_nCounter);
+        m_host.SetProgressPos(static_cast<uint32_t>(g_nCounter));
+        m_host.AppendLine(TextOf(g_szText, sizeof g_szText));
+        m_nOtherBytes = 0;
+        m_host.OnDownloadStep();
+        if (static_cast<uint32_t>(g_nCounter) == FrameCount()) {
+            if (ImageIntact(true))
+                EndDownload(DownloadEnd::Ok, "DownLoad OK");
+            else
+                EndDownload(DownloadEnd::ImageChanged,
+                    "DownLoad Failed: the image changed during the download: " + m_strFilePath);
+        } else if (!ImageIntact(false)) {
+            EndDownload(DownloadEnd::ImageChanged,
+                "DownLoad Failed: the image changed during the download: " + m_strFilePath);
+        } else {
+            SendNextFrame(false);
         }
         break;
     }
     return 0;
 }
 
+void CDownloadEngine::OnTxEmpty(uint64_t nWriteNr)
+{
+    if (m_nLastPollTx > m_nOutTx && nWriteNr >= m_nLastPollTx)
+        m_bPollFresh = true;
+    m_nOutTx = std::max(m_nOutTx, nWriteNr);
+}
+
+void CDownloadEngine::OnTxFailed(uint64_t nWriteNr)
+{
+    // A write of this download, or one queued behind it, is lost: the device cannot have it all.
+    if (!m_bDownloading || m_nFirstPollTx == 0 || nWriteNr < m_nFirstPollTx)
+        return;
+    if (m_nFrameTx != 0 && nWriteNr >= m_nFrameTx)
+        EndDownload(DownloadEnd::PortFailed,
+            FrameText("DownLoad Failed: the port could not write frame %d", g_nCounter + 1));
+    else
+        EndDownload(DownloadEnd::PortFailed, "DownLoad Failed: the port could not write");
+}
+
+void CDownloadEngine::OnPortClosed()
+{
+    m_nOutTx = 0;
+    if (m_bDownloading)
+        EndDownload(DownloadEnd::PortClosed, "DownLoad Failed: the port was closed");
+}
+
+bool CDownloadEngine::ImageIntact(bool bWhole)
+{
+    const SImageStamp stamp = m_File.Stamp();
+    if (!bWhole && stamp == m_stamp)
+        return true;
+    if (!m_File.Holds(m_vImage.data(), m_vImage.size()))
+        return false;
+    m_stamp = stamp;
+    return true;
+}
+
+void CDownloadEngine::EndDownload(DownloadEnd eEnd, const std::string& strLine)
+{
+    if (m_nState == STATE_POLLING)
+        m_host.KillTimer(m_nTimerID);
+    m_File.Close();
+    std::vector<unsigned char>().swap(m_vImage);
+    m_nState = STATE_TERMINAL;
+    g_nCounter = 0;
+    m_bDownloading = false;
+    m_nFrameTx = 0;
+    m_nFirstPollTx = 0;
+    m_nLastPollTx = 0;
+    m_bPollFresh = false;
+    m_host.AppendLine(strLine);
+    m_host.OnDownloadEnd(eEnd);
+}
+
 void CDownloadEngine::SendNextFrame(bool bFirst)
 {
+    if (!m_bDownloading || m_nOffset >= m_vImage.size())
+        return;
+    const uint32_t n = std::min<uint32_t>(
+        BREM_FRAME_DATA_MAX, static_cast<uint32_t>(m_vImage.size() - m_nOffset));
     unsigned char buffer[BREM_FRAME_DATA_MAX + 6] = {};
     unsigned char* pFrame = bFirst ? buffer + 1 : buffer;
-    // Reading a closed image yields 0 bytes, so nothing goes out and nothing is logged.
-    const uint32_t n = m_File.Read(pFrame + 3, BREM_FRAME_DATA_MAX);
-    if (n == 0)
-        return;
+    memcpy(pFrame + 3, m_vImage.data() + m_nOffset, n);
 
     unsigned char cSum = 0;
     for (uint32_t i = 0; i < n; ++i)
@@ -162,7 +294,13 @@ void CDownloadEngine::SendNextFrame(bool bFirst)
     if (bFirst)
         buffer[0] = g_cHandshake;
 
-    m_host.WriteToPort(buffer, n + (bFirst ? 6 : 5));
-    if (bFirst && n < BREM_FRAME_DATA_MAX)
-        m_host.AppendLine("DownLoad OK");
+    const uint64_t nTx = m_host.WriteToPort(buffer, n + (bFirst ? 6 : 5));
+    if (nTx == 0) {
+        // Skipping it would hand the device the next frame in its place.
+        EndDownload(DownloadEnd::PortRefused,
+            FrameText("DownLoad Failed: the port did not take frame %d", g_nCounter + 1));
+        return;
+    }
+    m_nOffset += n;
+    m_nFrameTx = nTx;
 }

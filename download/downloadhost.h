@@ -3,6 +3,17 @@
 #include <cstdint>
 #include <string>
 
+// How a download ended, for hosts that report it; the log line has been written by then.
+enum class DownloadEnd {
+    Ok, // the device acknowledged every frame, and the file still holds what it was sent
+    Refused, // the device answered a frame with 0x15
+    PortRefused, // the port did not take a poll or a frame
+    PortFailed, // the port could not write what it took
+    ImageChanged, // the file no longer holds the image being sent
+    PortClosed,
+    Abandoned, // DOWN started another download
+};
+
 // Everything the download engine needs from the program that runs it: the window, the
 // command-line downloader and the tests each implement this. All calls come from the one
 // thread that drives the engine.
@@ -35,4 +46,9 @@ public:
 
     // The port-open flag m_bPortOpen: 1 while the port is open, 0 otherwise.
     virtual int PortOpenFlag() const = 0;
+
+    // The device moved the download on: it answered the poll, completed its identification or
+    // acknowledged a frame.
+    virtual void OnDownloadStep() { }
+    virtual void OnDownloadEnd(DownloadEnd /*eEnd*/) { }
 };

@@ -1,27 +1,29 @@
 #pragma once
 
+#include "imagesource.h"
+
 #include <cstdint>
 #include <string>
 
-// The firmware image on disk: opened read-only and held exclusively (an advisory lock is
-// the most Linux offers), read front to back, closed when the download ends.
-class CImageFile {
+// The firmware image on disk: opened read-only under a shared advisory lock, so several
+// downloads may read one file at once while a writer that locks it is kept out.
+class CImageFile : public CImageSource {
 public:
     CImageFile() = default;
-    ~CImageFile();
+    ~CImageFile() override;
     CImageFile(const CImageFile&) = delete;
     CImageFile& operator=(const CImageFile&) = delete;
 
-    // False when the file is missing, unreadable, not a regular file or held by someone else.
-    bool Open(const std::string& strPath);
-    // Reads up to nCount bytes at the current position; 0 at the end, on error or when closed.
-    uint32_t Read(void* pBuffer, uint32_t nCount);
-    void SeekToBegin();
-    uint64_t GetLength() const;
-    // No effect when nothing is open.
-    void Close();
-    bool IsOpen() const { return m_nFd >= 0; }
+    bool Open(const std::string& strPath) override;
+    uint32_t Read(void* pBuffer, uint32_t nCount) override;
+    void SeekToBegin() override;
+    uint64_t GetLength() const override;
+    void Close() override;
+    bool IsOpen() const override { return m_nFd >= 0; }
+    SImageStamp Stamp() const override;
+    bool Holds(const unsigned char* pBytes, uint64_t nCount) const override;
 
 private:
     int m_nFd = -1;
+    std::string m_strPath;
 };

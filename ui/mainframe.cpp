@@ -145,6 +145,7 @@ void CMainFrame::ClosePort()
     m_opened = SOpenedPort();
     m_pPortList->KeepListed(std::string());
     SetPortNote(std::string());
+    m_engine.OnPortClosed();
 }
 
 void CMainFrame::OnClear()
@@ -241,6 +242,10 @@ void CMainFrame::OnPortNotification(unsigned nMessage, uintptr_t wParam, intptr_
     // The other notifications have no handler, as ever.
     if (nMessage == WM_COMM_RXCHAR)
         OnComm(wParam, lParam);
+    else if (nMessage == WM_COMM_TXEMPTY)
+        m_engine.OnTxEmpty(wParam);
+    else if (nMessage == WM_COMM_TXFAILED)
+        m_engine.OnTxFailed(wParam);
 }
 
 void CMainFrame::ShowError(const std::string& strCaption, const std::string& strText)

@@ -13,6 +13,10 @@ class CRecordingHost : public CDownloadHost {
 public:
     uint64_t WriteToPort(const unsigned char* pBytes, uint32_t nCount) override
     {
+        if (m_bRefuseWrites) {
+            m_vEvents.push_back("refused " + std::to_string(nCount));
+            return 0;
+        }
         m_vTx.emplace_back(pBytes, pBytes + nCount);
         m_vEvents.push_back("tx " + std::to_string(nCount));
         return m_vTx.size();
@@ -55,6 +59,8 @@ public:
     }
     void SetFilePathText(const std::string& strPath) override { m_vPathTexts.push_back(strPath); }
     int PortOpenFlag() const override { return m_nPortOpen; }
+    void OnDownloadStep() override { ++m_nSteps; }
+    void OnDownloadEnd(DownloadEnd eEnd) override { m_vEnds.push_back(eEnd); }
 
     // Not the timer id, so that a handle mixed up with the id shows.
     static constexpr uintptr_t g_nTimerHandle = 77;
@@ -72,4 +78,7 @@ public:
     uint32_t m_nPos = 0;
     bool m_bTimerRunning = false;
     int m_nPortOpen = 1;
+    bool m_bRefuseWrites = false;
+    int m_nSteps = 0;
+    std::vector<DownloadEnd> m_vEnds;
 };

@@ -131,3 +131,8 @@ void CChildProcess::Signal(int nSignal)
     if (m_pid > 0 && !m_bExited)
         kill(m_pid, nSignal);
 }
+
+void CChildProcess::CloseOut()
+{
+    CloseFd(m_nOutFd);
+}

@@ -28,6 +28,8 @@ public:
     // killed process, or -1 when it did not end in time (it is then killed).
     int Wait(Clock::duration timeout);
     void Signal(int nSignal);
+    // Stops reading its stdout, as a reader that has all it wanted does (| head -1).
+    void CloseOut();
 
     const std::string& Out() const { return m_strOut; }
     const std::string& Err() const { return m_strErr; }

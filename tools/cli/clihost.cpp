@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 namespace {
@@ -64,8 +65,7 @@ bool CCliHost::CheckImage()
     }
     CImageFile file;
     if (!file.Open(strPath)) {
-        Finish(
-            CLI_IMAGE, "cannot open image " + strPath + ": unreadable or held by another program");
+        Finish(CLI_IMAGE, "cannot open image " + strPath + ": unreadable or locked by a writer");
         return false;
     }
     m_nImageBytes = file.GetLength();
@@ -109,9 +109,9 @@ int CCliHost::Run()
         m_engine.m_strFilePath = m_options.m_strImage;
         m_engine.OnDown();
         if (!m_strBoxText.empty()) {
-            Finish(m_strBoxText == "File Open Error" ? CLI_IMAGE : CLI_PORT,
+            Finish(m_strBoxText == "COM Not Open" ? CLI_PORT : CLI_IMAGE,
                 m_strBoxText + ": " + m_options.m_strImage);
-        } else {
+        } else if (!m_bFinished) {
             m_loop.SetDeadline(SilenceDeadline(), [this]() { OnSilence(); });
             m_loop.Run();
         }
@@ -123,9 +123,12 @@ int CCliHost::Run()
     // Deliveries the port abandoned while closing do nothing now; let them go.
     m_loop.Drain();
 
-    if (m_bLineOpen)
-        fputc('\n', m_pOut);
-    fflush(m_pOut);
+    WriteLog(m_bLineOpen ? "\n" : "");
+    if (m_bLogFailed && m_nStatus == CLI_OK) {
+        m_nStatus = CLI_LOG;
+        m_strLastLine
+            = "the log could not be written to stdout (" + m_strLogError + "); " + m_strLastLine;
+    }
     EndProgressLine();
     return m_nStatus;
 }
@@ -159,13 +162,63 @@ void CCliHost::EndProgressLine()
 
 void CCliHost::OnSilence()
 {
-    std::string strWait = SecondsText(m_options.m_dTimeoutSec) + " s";
-    if (!m_bHandshake)
-        Finish(CLI_SILENT, "no answer from the device within " + strWait);
-    else
+    const std::string strWait = SecondsText(m_options.m_dTimeoutSec) + " s";
+    const std::string strOther
+        = "the device sent " + std::to_string(m_engine.OtherBytes()) + " other bytes";
+    switch (m_engine.m_nState) {
+    case STATE_IDENT:
         Finish(CLI_SILENT,
-            "the device stopped answering after frame " + std::to_string(m_nFramesAcked)
-                + " (nothing received for " + strWait + ")");
+            "the identification stopped after " + std::to_string(g_nCounter) + " of "
+                + std::to_string(BREM_IDENT_LENGTH) + " bytes (nothing more within " + strWait
+                + ")");
+        break;
+    case STATE_SENDING:
+        Finish(CLI_SILENT,
+            "no answer to frame " + std::to_string(m_nFramesAcked + 1) + " within " + strWait + "; "
+                + strOther);
+        break;
+    default:
+        Finish(CLI_SILENT,
+            "no answer to the poll within " + strWait
+                + (m_engine.OtherBytes() > 0 ? "; " + strOther : ""));
+        break;
+    }
+}
+
+void CCliHost::OnDownloadStep()
+{
+    // Only a step moves the deadline: a device that talks without answering must not hold it.
+    m_loop.MoveDeadline(SilenceDeadline());
+}
+
+void CCliHost::OnDownloadEnd(DownloadEnd eEnd)
+{
+    const std::string strWhat
+        = m_bHandshake ? "frame " + std::to_string(m_nFramesAcked + 1) : "the poll";
+    switch (eEnd) {
+    case DownloadEnd::Ok: {
+        DrawProgress(true);
+        char sz[160];
+        snprintf(sz, sizeof sz, "download complete: %u frames, %llu bytes in %.2f s",
+            m_nFramesAcked, static_cast<unsigned long long>(m_nImageBytes), NowSec());
+        Finish(CLI_OK, sz);
+        break;
+    }
+    case DownloadEnd::Refused:
+        Finish(CLI_REFUSED, strWhat + " refused by the device (CheckSum Error)");
+        break;
+    case DownloadEnd::ImageChanged:
+        Finish(CLI_IMAGE, "the image changed during the download: " + m_options.m_strImage);
+        break;
+    case DownloadEnd::PortRefused:
+        Finish(CLI_PORT, "the port did not take " + strWhat);
+        break;
+    case DownloadEnd::PortFailed:
+    case DownloadEnd::PortClosed:
+    case DownloadEnd::Abandoned:
+        Finish(CLI_PORT, "the port could not write " + strWhat);
+        break;
+    }
 }
 
 void CCliHost::OnSignal(int nSignal)
@@ -175,39 +228,64 @@ void CCliHost::OnSignal(int nSignal)
 
 uint64_t CCliHost::WriteToPort(const unsigned char* pBytes, uint32_t nCount)
 {
-    return m_bPortOpen ? m_Port.WriteToPort(pBytes, nCount) : 0;
+    // Once the run has its verdict nothing more goes to the device.
+    return m_bPortOpen && !m_bFinished ? m_Port.WriteToPort(pBytes, nCount) : 0;
+}
+
+void CCliHost::WriteLog(const std::string& str)
+{
+    if (m_bLogFailed)
+        return;
+    errno = 0;
+    fwrite(str.data(), 1, str.size(), m_pOut);
+    fflush(m_pOut);
+    if (!ferror(m_pOut))
+        return;
+    m_bLogFailed = true;
+    const int nError = errno ? errno : EIO;
+    // Nobody reads the log any more, as when brem-cli | head -1 has its line.
+    if (nError == EPIPE) {
+        Finish(128 + SIGPIPE, "stdout was closed; the download was stopped");
+        return;
+    }
+    m_strLogError = strerror(nError);
+    EndProgressLine();
+    fprintf(m_pErr, "brem-cli: cannot write the log to stdout: %s\n", m_strLogError.c_str());
+    fflush(m_pErr);
 }
 
 void CCliHost::AppendLine(const std::string& strText)
 {
-    // The line ends at its first zero byte, as in the window's log.
-    std::string strLine = HarmlessText(strText.c_str(), strnlen(strText.c_str(), strText.size()));
+    // The line ends at its first zero byte, as in the window's log. Device text left open
+    // before it (a banner while polling) keeps its own line.
+    std::string strLine = m_bLineOpen ? "\n" : "";
+    strLine += HarmlessText(strText.c_str(), strnlen(strText.c_str(), strText.size()));
     strLine += '\n';
-    fwrite(strLine.data(), 1, strLine.size(), m_pOut);
     m_bLineOpen = false;
+    WriteLog(strLine);
     if (strText == "Handshake OK") {
         m_bHandshake = true;
         // Rate and time left count from here: the poll wait is not transfer time.
         m_meter.Start(m_nFrames, m_nImageBytes, NowSec());
-    } else if (strText == "CheckSum Error")
-        m_bRefused = true;
+    }
 }
 
 void CCliHost::AppendRaw(const unsigned char* pBytes, uint32_t nCount)
 {
     // The window's terminal rules: CR breaks the line, LF and NUL show nothing.
+    std::string strText;
     for (uint32_t i = 0; i < nCount; ++i) {
         unsigned char c = pBytes[i];
         if (c == '\r') {
-            fputc('\n', m_pOut);
+            strText += '\n';
             m_bLineOpen = false;
         } else if (c != '\n' && c != 0) {
-            std::string str = HarmlessText(reinterpret_cast<const char*>(&c), 1);
-            fwrite(str.data(), 1, str.size(), m_pOut);
+            strText += HarmlessText(reinterpret_cast<const char*>(&c), 1);
             m_bLineOpen = true;
         }
     }
-    fflush(m_pOut);
+    if (!strText.empty())
+        WriteLog(strText);
 }
 
 void CCliHost::SetProgressRange(uint32_t /*nLower*/, uint32_t nUpper)
@@ -272,24 +350,14 @@ void CCliHost::PostToOwner(std::function<void()> fn)
 
 void CCliHost::OnPortNotification(unsigned nMessage, uintptr_t wParam, intptr_t lParam)
 {
-    if (nMessage != WM_COMM_RXCHAR || m_bFinished)
+    if (m_bFinished)
         return;
-    m_loop.MoveDeadline(SilenceDeadline());
-    DownloadState nBefore = m_engine.m_nState;
-    m_engine.OnComm(wParam, lParam);
-    if (nBefore == STATE_SENDING && m_engine.m_nState == STATE_TERMINAL) {
-        if (m_bRefused) {
-            Finish(CLI_REFUSED,
-                "frame " + std::to_string(m_nFramesAcked + 1)
-                    + " refused by the device (CheckSum Error)");
-        } else {
-            DrawProgress(true);
-            char sz[160];
-            snprintf(sz, sizeof sz, "download complete: %u frames, %llu bytes in %.2f s",
-                m_nFramesAcked, static_cast<unsigned long long>(m_nImageBytes), NowSec());
-            Finish(CLI_OK, sz);
-        }
-    }
+    if (nMessage == WM_COMM_RXCHAR)
+        m_engine.OnComm(wParam, lParam);
+    else if (nMessage == WM_COMM_TXEMPTY)
+        m_engine.OnTxEmpty(wParam);
+    else if (nMessage == WM_COMM_TXFAILED)
+        m_engine.OnTxFailed(wParam);
 }
 
 void CCliHost::ShowError(const std::string& strCaption, const std::string& strText)

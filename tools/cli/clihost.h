@@ -18,6 +18,7 @@ enum CliStatus : int {
     CLI_PORT = 3,
     CLI_IMAGE = 4,
     CLI_SILENT = 5,
+    CLI_LOG = 6,
     CLI_INTERRUPTED = 130,
 };
 
@@ -47,6 +48,8 @@ public:
     bool RunOpenFileDialog(const std::string& strFilter, std::string& strPath) override;
     void SetFilePathText(const std::string& strPath) override;
     int PortOpenFlag() const override { return m_bPortOpen ? 1 : 0; }
+    void OnDownloadStep() override;
+    void OnDownloadEnd(DownloadEnd eEnd) override;
 
     // CSerialPortOwner
     void PostToOwner(std::function<void()> fn) override;
@@ -60,10 +63,13 @@ private:
     void Finish(int nStatus, const std::string& strLastLine);
     void OnSilence();
     void OnSignal(int nSignal);
+    // Writes to the log stream; a failure ends the run when the reader has gone (EPIPE) and
+    // makes the exit status non-zero otherwise.
+    void WriteLog(const std::string& str);
     void DrawProgress(bool bForce);
     void EndProgressLine();
     double NowSec() const;
-    // --timeout from now.
+    // --timeout from now: the device has that long for its next step.
     CEventLoop::Clock::time_point SilenceDeadline() const;
 
     const CCliOptions& m_options;
@@ -82,12 +88,13 @@ private:
     uint32_t m_nFrames = 0;
     uint32_t m_nFramesAcked = 0;
     bool m_bPortOpen = false;
-    bool m_bRefused = false;
     bool m_bHandshake = false;
     bool m_bPortError = false;
     bool m_bLineOpen = false;
     bool m_bBarShown = false;
     bool m_bFinished = false;
+    bool m_bLogFailed = false;
+    std::string m_strLogError;
     int m_nStatus = CLI_OK;
     std::string m_strLastLine;
     std::string m_strBoxText;

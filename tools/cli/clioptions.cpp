@@ -35,10 +35,13 @@ std::string CCliOptions::Usage()
            "  --port      COM1 to COM20, a device name (ttyUSB0, a serial/by-id name) or a\n"
            "              device path (default COM1); --list-ports shows what is there\n"
            "  --baud      line speed (default 115200)\n"
-           "  --timeout   give up when the device sends nothing for this long (default 60)\n"
+           "  --timeout   give up when the device takes no step for this long: answering the\n"
+           "              poll, completing its identification, acknowledging a frame (default 60)\n"
            "\n"
-           "Exit status: 0 done, 1 frame refused, 2 usage error, 3 port cannot be opened,\n"
-           "configured or failed, 4 image missing or empty, 5 device silent, 130 interrupted.\n";
+           "Exit status: 0 every frame acknowledged, 1 frame refused, 2 usage error, 3 port\n"
+           "cannot be opened, configured or failed, 4 image missing, empty, too large or changed\n"
+           "during the download, 5 device silent, 6 the log could not be written to stdout,\n"
+           "128+N ended by signal N (130 Ctrl+C, 141 stdout closed).\n";
 }
 
 bool CCliOptions::Parse(const std::vector<std::string>& args)

@@ -15,7 +15,9 @@ sigset_t WatchedSignals()
 {
     sigset_t set;
     sigemptyset(&set);
+    sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGQUIT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, g_nWakeSignal);
     return set;
@@ -36,6 +38,8 @@ void CEventLoop::CatchSignals(std::function<void(int)> fnSignal)
         return;
     sigset_t set = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A closed reader then shows as EPIPE from the write, which the caller can act on.
+    signal(SIGPIPE, SIG_IGN);
     g_bSignalThreadStop = false;
     m_bSignalsCaught = true;
     m_signalThread = std::thread([this, set, fnSignal]() {
@@ -125,12 +129,14 @@ void CEventLoop::Run()
 {
     m_bQuit = false;
     while (!m_bQuit) {
-        std::function<void()> fn;
-        if (TakeOne(fn)) {
-            fn();
+        // Before the posted work: a stream of deliveries must not hold the deadline off.
+        const Clock::time_point tpNow = Clock::now();
+        if (m_bDeadline && tpNow >= m_tpDeadline) {
+            m_bDeadline = false;
+            std::function<void()> fnExpired = m_fnExpired;
+            fnExpired();
             continue;
         }
-        Clock::time_point tpNow = Clock::now();
         if (m_bTimer && tpNow >= m_tpTimer) {
             // Counted from now, so a late tick does not bring a burst of catch-up ticks.
             m_tpTimer = tpNow + std::chrono::milliseconds(m_nTimerPeriodMs);
@@ -138,10 +144,9 @@ void CEventLoop::Run()
             fnTick();
             continue;
         }
-        if (m_bDeadline && tpNow >= m_tpDeadline) {
-            m_bDeadline = false;
-            std::function<void()> fnExpired = m_fnExpired;
-            fnExpired();
+        std::function<void()> fn;
+        if (TakeOne(fn)) {
+            fn();
             continue;
         }
         Clock::time_point tpWake = Clock::time_point::max();

@@ -9,7 +9,7 @@
 #include <thread>
 
 // The command-line downloader's main thread: closures posted from any thread, one periodic
-// timer, a deadline, and SIGINT/SIGTERM, all served in the thread that calls Run().
+// timer, a deadline, and the signals that end a run, all served in the thread that calls Run().
 class CEventLoop {
 public:
     using Clock = std::chrono::steady_clock;
@@ -19,8 +19,9 @@ public:
     CEventLoop(const CEventLoop&) = delete;
     CEventLoop& operator=(const CEventLoop&) = delete;
 
-    // Blocks SIGINT and SIGTERM in the calling thread (and in every thread it starts later) and
-    // turns them into calls of fnSignal on the loop's thread. Call before starting threads.
+    // Blocks SIGHUP, SIGINT, SIGQUIT and SIGTERM in the calling thread (and in every thread it
+    // starts later) and turns them into calls of fnSignal on the loop's thread; ignores SIGPIPE.
+    // Call before starting threads.
     void CatchSignals(std::function<void(int)> fnSignal);
 
     // Any thread; never blocks on the loop.
