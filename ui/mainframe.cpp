@@ -5,11 +5,13 @@
 #include "controlbar.h"
 #include "filefilter.h"
 #include "prompts.h"
+#include "quitsignals.h"
 #include "serial/openfailure.h"
 #include "statusbar.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -41,6 +43,14 @@ CMainFrame::CMainFrame(QWidget* pParent)
     m_timer.setTimerType(Qt::CoarseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] { OnTimer(m_nTimerEvent); });
     OnCreate();
+    // Told to go, the window gives the port back as the operator's Close would.
+    new CQuitSignals(
+        [this](int nSignal) {
+            ClosePort();
+            close();
+            QCoreApplication::exit(128 + nSignal);
+        },
+        this);
 }
 
 CMainFrame::~CMainFrame()

@@ -24,7 +24,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -511,6 +513,39 @@ private Q_SLOTS:
         QCOMPARE(m_prompts.m_boxes.size(), 1);
         QVERIFY(m_prompts.m_boxes[0].contains(QStringLiteral("not a regular file")));
         QCOMPARE(Log(), QStringLiteral("kept\r\n"));
+    }
+
+    // Told to go by a signal, the window gives the port back as it found it. Last: the
+    // window quits the application's event loop on its way out.
+    void quitSignalsClosePort_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void quitSignalsClosePort()
+    {
+        QFETCH(int, signal);
+        CTestPty pty(Path("COM3").toStdString());
+        termios before {};
+        QCOMPARE(tcgetattr(pty.Slave(), &before), 0);
+        Start();
+        SelectPort(QStringLiteral("COM3"), QStringLiteral("9600"));
+        QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
+        QCOMPARE(g_bPortOpened, 1);
+
+        QCOMPARE(::raise(signal), 0);
+        QTRY_COMPARE(g_bPortOpened, 0);
+        QVERIFY(!Frame()->isVisible());
+        termios after {};
+        QCOMPARE(tcgetattr(pty.Slave(), &after), 0);
+        QCOMPARE(std::tie(after.c_lflag, after.c_iflag, after.c_oflag, after.c_cflag),
+            std::tie(before.c_lflag, before.c_iflag, before.c_oflag, before.c_cflag));
+        const int nFd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(nFd >= 0);
+        QCOMPARE(flock(nFd, LOCK_EX | LOCK_NB), 0);
+        close(nFd);
     }
 };
 
