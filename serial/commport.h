@@ -39,8 +39,9 @@ public:
     uint32_t QueuedBytes() const;
 
     enum class Io { Done, Empty, Failed };
-    // Empty when nothing was there after all; Failed (errno set) on error or end of file.
-    Io ReadByte(unsigned char& byte);
+    // Reads what is there, up to nCapacity bytes, without waiting. Empty when nothing was there
+    // after all; Failed (errno set) on error or end of file.
+    Io Read(unsigned char* pBuffer, uint32_t nCapacity, uint32_t& nRead);
 
     enum class Write { Done, FailedAtOnce, FailedLater, Aborted };
     // Writes all bytes and waits until they have left the driver, within the write time-out.

@@ -3,8 +3,10 @@
 #include "commevent.h"
 #include "commport.h"
 #include "dcb.h"
+#include "portmailbox.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -42,13 +44,16 @@ class CSerialPortOwner {
 public:
     virtual ~CSerialPortOwner() = default;
 
-    // Any thread. Queues fn to run on the owner's thread, in posting order; never blocks.
-    // The port uses it to deliver notifications and error boxes synchronously: it waits for
-    // fn to finish, or for the port to be stopped, in which case fn does nothing when it runs.
+    // Any thread. Queues fn to run on the owner's thread, in posting order; never blocks. The
+    // port posts only to wake an idle owner: the closure then takes notifications one after
+    // another, without sleeping while more are on their way, and returns within a few
+    // milliseconds so that the owner's loop stays live. Error boxes travel the same way; the
+    // monitor thread waits until one has been dismissed.
     virtual void PostToOwner(std::function<void()> fn) = 0;
 
     // Owner's thread. One notification: WM_COMM_RXCHAR with the byte as wParam, or one of the
-    // event notifications with wParam 0; lParam is the port number.
+    // event notifications with wParam 0; lParam is the port number. Each is handled before the
+    // next is handed over.
     virtual void OnPortNotification(unsigned nMessage, uintptr_t wParam, intptr_t lParam) = 0;
 };
 
@@ -60,11 +65,14 @@ public:
     virtual void ShowError(const std::string& strCaption, const std::string& strText) = 0;
 };
 
-class CPortDelivery;
-
 // The one gateway to a serial port: opens and configures it, runs the monitor thread that hands
 // every received byte to the owner, one at a time and in order, and sends what WriteToPort was
 // given. Every call but ProcessErrorMessage belongs to the owner's thread.
+//
+// The monitor thread reads ahead what the driver holds. A write goes out once every byte queued
+// (read ahead or in the driver) when the thread first saw the request has been handed over, even
+// while more keeps coming; whatever has not been handed over by then is discarded with the
+// driver's input, as the purge before every write always did.
 class CSerialPort {
 public:
     CSerialPort();
@@ -104,9 +112,9 @@ public:
     using FThreadStarter = std::thread (*)(void (*pfnMain)(CSerialPort*), CSerialPort* port);
     static void SetThreadStarter(FThreadStarter pfnStart);
 
-    // How long the monitor thread spins for a delivery before it sleeps (default 20 us; the
-    // bench tries others).
-    static void SetDeliverySpinMicros(unsigned nMicros);
+    // How long the monitor thread lets the driver gather bytes before it reads again, while
+    // bytes keep arriving in small passes and nothing has been written since (bench tunable).
+    static void SetStreamGatherMicros(unsigned nMicros);
 
     // State, for hosts and tests.
     bool ThreadAlive() const { return m_bThreadAlive.load(); }
@@ -122,6 +130,9 @@ public:
     // Any thread. True once the monitor thread has found the device gone (and stopped watching
     // it), until the next InitPort.
     bool DeviceGone() const { return m_bDeviceGone.load(); }
+    // Write requests the monitor thread has taken up (counted the bytes due before them, or
+    // started on them).
+    uint64_t WritesSeen() const { return m_nWritesCounted.load(); }
     const DCB& LineSettings() const { return m_dcb; }
 
 private:
@@ -135,13 +146,26 @@ private:
     static void CommThread(CSerialPort* port);
     static void ReceiveChar(CSerialPort* port);
     static void WriteChar(CSerialPort* port);
-    // Delivers queued bytes one at a time, at most nMax of them; false when the port is stopping.
+    // Hands over received bytes, at most nMax of them and none past the point where a waiting
+    // write is due. False when the port is stopping.
     static bool DeliverQueued(CSerialPort* port, uint64_t nMax);
 
     void StopMonitorThread();
-    // Runs fn on the owner's thread and waits for it; false when the port is being stopped.
-    bool RunOnOwner(std::function<void()> fn);
-    bool Notify(unsigned nMessage, uintptr_t wParam);
+    // Monitor thread. Reads what the driver holds into the read-ahead buffer; false when
+    // nothing came. bQuiet: a failure is left for the next plain read to report.
+    bool ReadAhead(bool bQuiet = false);
+    void DropReadAhead();
+    // Monitor thread. Waits until everything handed over has been handled, reading ahead and
+    // (when bNoteWrites) noting a write request meanwhile. False when the port is stopping.
+    bool WaitSlotFree(bool bNoteWrites);
+    // Monitor thread. Notes, once per write request, how many more bytes go before it.
+    void NoteWriteQuota();
+    bool WriteDue() const { return m_bQuotaNoted && m_nQuota == 0; }
+    // Monitor thread. Notifications and a run of bytes gather in m_item, which Flush hands over
+    // once the slot is free; it is flushed before the thread sleeps, writes or shows a box.
+    // False when the port is stopping.
+    bool AddNote(unsigned nMessage, uintptr_t wParam);
+    bool Flush();
     void ShowBox(const std::string& strText);
 
     uint32_t m_nWriteSize; // guarded by m_mxWriteBuffer
@@ -174,7 +198,25 @@ private:
     std::atomic<bool> m_bDeviceGone;
     int m_nOpenError;
 
-    std::mutex m_mxDelivery;
-    bool m_bStopRequested;
-    std::shared_ptr<CPortDelivery> m_pDelivery;
+    // Set before the shutdown event; the monitor thread looks at it between hand-overs.
+    std::atomic<bool> m_bStopRequested;
+    // Made by StartMonitoring; the monitor thread's way to the owner.
+    std::shared_ptr<CPortMailbox> m_pMailbox;
+    CPortMailbox::SItem m_item; // monitor thread only: the item it is filling
+
+    // Monitor thread only: bytes read from the driver and not yet handed over.
+    std::unique_ptr<unsigned char[]> m_abAhead;
+    uint32_t m_nAheadPos = 0;
+    uint32_t m_nAheadLen = 0;
+    bool m_bAheadFailed = false; // a quiet read failed: read again only the plain way
+    bool m_bInBox = false; // a box is on its way (maybe under the port lock): no reads, no notes
+    // Set by WriteToPort (under m_mxWriteBuffer), cleared when the monitor takes the bytes.
+    std::atomic<bool> m_bWriteRequested;
+    bool m_bQuotaNoted = false; // monitor thread only
+    uint64_t m_nQuota = 0; // bytes still to hand over before the write
+    std::atomic<uint64_t> m_nWritesCounted { 0 };
+    // Monitor thread only: whether input comes as a stream of passes with no write between.
+    std::chrono::steady_clock::time_point m_tpLastPass;
+    bool m_bWroteSinceLastPass = true;
+    bool m_bStreaming = false;
 };

@@ -45,7 +45,7 @@ bool CCommEvent::IsSet() const
     return nReady > 0 && (pfd.revents & POLLIN);
 }
 
-int CCommEvent::WaitAny(const int* pFds, int nCount)
+int CCommEvent::WaitAny(const int* pFds, int nCount, int64_t nTimeoutUs)
 {
     constexpr int nMax = 8;
     if (nCount <= 0 || nCount > nMax)
@@ -53,9 +53,16 @@ int CCommEvent::WaitAny(const int* pFds, int nCount)
     pollfd aPfd[nMax];
     for (int i = 0; i < nCount; ++i)
         aPfd[i] = pollfd { pFds[i], POLLIN, 0 };
+    timespec ts {};
+    if (nTimeoutUs >= 0) {
+        ts.tv_sec = static_cast<time_t>(nTimeoutUs / 1000000);
+        ts.tv_nsec = static_cast<long>(nTimeoutUs % 1000000) * 1000;
+    }
     int nReady;
     do {
-        nReady = ::poll(aPfd, static_cast<nfds_t>(nCount), -1);
+        // An interrupted wait starts its time-out again: a bounded delay, never a lost event.
+        nReady
+            = ::ppoll(aPfd, static_cast<nfds_t>(nCount), nTimeoutUs >= 0 ? &ts : nullptr, nullptr);
     } while (nReady < 0 && errno == EINTR);
     if (nReady <= 0)
         return -1;

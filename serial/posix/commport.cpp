@@ -285,17 +285,20 @@ uint32_t CCommPort::QueuedBytes() const
     return 0;
 }
 
-CCommPort::Io CCommPort::ReadByte(unsigned char& byte)
+CCommPort::Io CCommPort::Read(unsigned char* pBuffer, uint32_t nCapacity, uint32_t& nRead)
 {
-    ssize_t nRead;
+    nRead = 0;
+    ssize_t nGot;
     do {
-        nRead = ::read(m_hFile, &byte, 1);
-    } while (nRead < 0 && errno == EINTR);
-    if (nRead == 1)
+        nGot = ::read(m_hFile, pBuffer, nCapacity);
+    } while (nGot < 0 && errno == EINTR);
+    if (nGot > 0) {
+        nRead = static_cast<uint32_t>(nGot);
         return Io::Done;
-    if (nRead < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+    }
+    if (nGot < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return Io::Empty;
-    if (nRead == 0)
+    if (nGot == 0)
         errno = EIO; // end of file: the other end has gone
     return Io::Failed;
 }

@@ -70,6 +70,18 @@ public:
         m_cv.notify_all();
         return bMet;
     }
+    // For what no notification announces (the port's state, the pty's queue): looked at again
+    // every millisecond until it holds or nMs passed.
+    bool Until(const std::function<bool()>& pred, int nMs = 5000)
+    {
+        const auto tpEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() >= tpEnd)
+                return false;
+            Wait([] { return false; }, 1);
+        }
+        return true;
+    }
     bool WaitBytes(size_t nCount)
     {
         return Wait([&] { return m_received.size() >= nCount; });

@@ -41,6 +41,7 @@ public:
         CloseMaster();
         ::close(m_hSlave);
     }
+    int Master() const { return m_hMaster; }
     int Slave() const { return m_hSlave; }
     const std::string& SlavePath() const { return m_strSlave; }
     void CloseMaster()
