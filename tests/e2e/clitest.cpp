@@ -1,5 +1,6 @@
 // The command-line downloader's pieces that need no device.
 #include "clioptions.h"
+#include "eventloop.h"
 #include "faketree.h"
 #include "harmlesstext.h"
 #include "portlisting.h"
@@ -131,6 +132,20 @@ TEST(ProgressMeter, CountsBytesRateAndTenths)
     meter.Update(3, 3.0);
     EXPECT_EQ(meter.BytesDone(), 8292u);
     EXPECT_TRUE(meter.TakePlainStep());
+}
+
+// A closure that posts itself again, as the port's does while a device floods it, must not
+// keep the timer and the deadline from their turn: Run() returns only once both have fired.
+TEST(EventLoop, TimerAndDeadlineFireWhileClosuresKeepComing)
+{
+    CEventLoop loop;
+    std::function<void()> fnAgain = [&] { loop.Post(fnAgain); };
+    loop.Post(fnAgain);
+    loop.SetTimer(1, [&] {
+        loop.KillTimer();
+        loop.SetDeadline(CEventLoop::Clock::now(), [&] { loop.Quit(); });
+    });
+    loop.Run();
 }
 
 } // namespace

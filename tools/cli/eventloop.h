@@ -35,7 +35,8 @@ public:
     // Loop thread. Moves the deadline set last (also one that has expired) to tpWhen.
     void MoveDeadline(Clock::time_point tpWhen);
 
-    // Serves posted closures, the timer and the deadline until Quit().
+    // Serves posted closures, the timer and the deadline until Quit(); a timer or deadline that
+    // is due goes between two closures.
     void Run();
     void Quit();
     // Runs what is still queued, without waiting for more.
