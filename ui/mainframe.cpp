@@ -28,6 +28,8 @@ namespace {
 
 constexpr uint32_t PORT_EVENT_MASK = EV_RXCHAR | EV_CTS;
 constexpr unsigned PORT_BUFFER_SIZE = 8192;
+// Often enough to look smooth; each paint of the bar holds back any frame due meanwhile.
+constexpr int g_nProgressMs = 50;
 
 int ToProgress(uint32_t nValue)
 {
@@ -42,6 +44,15 @@ CMainFrame::CMainFrame(QWidget* pParent)
 {
     m_timer.setTimerType(Qt::CoarseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] { OnTimer(m_nTimerEvent); });
+    m_progressTimer.setSingleShot(true);
+    m_progressTimer.setInterval(g_nProgressMs);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
+        // Painted with the rest of the window rather than at once inside setValue.
+        QProgressBar* pBar = m_pDlgBar->m_pProgress;
+        pBar->setUpdatesEnabled(false);
+        pBar->setValue(m_nProgressPos);
+        pBar->setUpdatesEnabled(true);
+    });
     OnCreate();
     // Told to go, the window gives the port back as the operator's Close would.
     new CQuitSignals(
@@ -195,18 +206,11 @@ void CMainFrame::SetProgressRange(uint32_t nLower, uint32_t nUpper)
 
 void CMainFrame::SetProgressPos(uint32_t nPos)
 {
-    // QProgressBar repaints inside setValue; done here it would hold back the next frame.
+    // Painting the bar for every frame would hold back the next one; it takes the latest
+    // position a few times a second instead.
     m_nProgressPos = ToProgress(nPos);
-    if (m_bProgressQueued)
-        return;
-    m_bProgressQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_bProgressQueued = false;
-            m_pDlgBar->m_pProgress->setValue(m_nProgressPos);
-        },
-        Qt::QueuedConnection);
+    if (!m_progressTimer.isActive())
+        m_progressTimer.start();
 }
 
 uintptr_t CMainFrame::SetTimer(uintptr_t nIDEvent, unsigned nElapseMs)

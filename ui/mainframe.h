@@ -97,5 +97,5 @@ private:
     QTimer m_timer;
     uintptr_t m_nTimerEvent = 0;
     int m_nProgressPos = 0;
-    bool m_bProgressQueued = false;
+    QTimer m_progressTimer;
 };
