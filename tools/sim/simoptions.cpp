@@ -55,7 +55,7 @@ const char* CSimOptions::Usage()
            "  --baud RATE         pace both directions at RATE (10 bit times a byte)\n"
            "  --once              exit when the first download has ended\n"
            "  --idle-ms MS        quiet time that ends an image of full frames (1000)\n"
-           "  --flood N           after the first received byte, send N bytes at once\n"
+           "  --flood N           after the first received byte, send N bytes (paced by --baud)\n"
            "  --flood-kind K      lines (80-byte text lines, CR LF), binary (no CR/LF) or\n"
            "                      noise (never 'P', 0x05 or 0x15)\n"
            "  --stats             measure turnaround and download time\n"

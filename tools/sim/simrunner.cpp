@@ -251,7 +251,7 @@ void CSimRunner::ReadLine(int64_t tNow)
         m_in.push_back(std::move(chunk));
         if (!m_bFloodArmed && m_nFloodLeft > 0) {
             m_bFloodArmed = true;
-            m_tFloodFirst = tNow;
+            m_tFloodFirst = m_tFloodArmed = tNow;
         }
         if (m_tNextTrickle == g_nNever && m_options.m_nTrickleMs > 0)
             m_tNextTrickle = tNow + int64_t(m_options.m_nTrickleMs) * 1000000;
@@ -352,7 +352,14 @@ void CSimRunner::WriteFlood(int64_t tNow)
 {
     uint8_t abBuf[4096];
     while (m_nFloodLeft > 0) {
-        const size_t nCount = size_t(std::min<long long>(sizeof(abBuf), m_nFloodLeft));
+        size_t nCount = size_t(std::min<long long>(sizeof(abBuf), m_nFloodLeft));
+        if (m_nByteNs > 0) {
+            // Paced: byte k is due k + 1 byte times after the flood was armed.
+            const long long nDue = (tNow - m_tFloodArmed) / m_nByteNs - m_nFloodSent;
+            if (nDue <= 0)
+                return;
+            nCount = size_t(std::min<long long>(static_cast<long long>(nCount), nDue));
+        }
         for (size_t i = 0; i < nCount; ++i)
             abBuf[i] = FloodByte(m_options.m_eFloodKind, m_nFloodSent + (long long)i);
         const ssize_t n = write(m_hMaster, abBuf, nCount);
@@ -423,6 +430,8 @@ int64_t CSimRunner::NextWake(int64_t tNow) const
             tDue = std::max(tDue, m_tOutPrev) + m_nByteNs;
         tWake = std::min(tWake, tDue);
     }
+    if (m_bFloodArmed && m_nFloodLeft > 0 && m_nByteNs > 0 && !m_bWantWrite && !m_bLineDown)
+        tWake = std::min(tWake, m_tFloodArmed + int64_t(m_nFloodSent + 1) * m_nByteNs);
     if (m_device.WaitsForQuiet() && m_in.empty() && m_out.empty())
         tWake = std::min(tWake, m_tLastActivity + int64_t(m_options.m_nIdleMs) * 1000000);
     if (m_bLineDown)

@@ -73,6 +73,7 @@ private:
     long long m_nFloodSent = 0;
     bool m_bFloodArmed = false;
     int64_t m_tFloodFirst = 0;
+    int64_t m_tFloodArmed = 0; // paced flood bytes count their byte times from here
     int64_t m_tFloodLast = 0;
     int64_t m_tNextTrickle = INT64_MAX; // armed by the first byte read
 
