@@ -4,8 +4,8 @@
 #include "simsummary.h"
 
 #ifdef BREM_BENCH_WINDOW
+#include "../benchprompts.h"
 #include "mainframe.h"
-#include "prompts.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -86,17 +86,6 @@ void RunCli(const std::string& strImage)
 }
 
 #ifdef BREM_BENCH_WINDOW
-
-// Boxes go to stderr: nobody is there to close them.
-class CBenchPrompts : public CPrompts {
-public:
-    void MessageBox(QWidget*, const QString& strCaption, const QString& strText, bool) override
-    {
-        fprintf(stderr, "box: %s: %s\n", qPrintable(strCaption), qPrintable(strText));
-    }
-    QString OpenFileName(QWidget*, const QString&) override { return QString(); }
-    QString SaveFileName(QWidget*) override { return QString(); }
-};
 
 // Ends the event loop when the download is over, either way.
 class CBenchFrame : public CMainFrame {
