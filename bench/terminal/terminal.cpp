@@ -19,6 +19,8 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -30,6 +32,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -155,11 +158,14 @@ class CTerminalFrame : public CMainFrame {
 public:
     void OnPortNotification(unsigned nMessage, uintptr_t wParam, intptr_t lParam) override
     {
+        const Clock::time_point tpStart = Clock::now();
         CMainFrame::OnPortNotification(nMessage, wParam, lParam);
+        m_dLongestMs = std::max(m_dLongestMs, Seconds(Clock::now() - tpStart) * 1000);
         if (nMessage == WM_COMM_RXCHAR && m_fnByte)
             m_fnByte();
     }
     std::function<void()> m_fnByte;
+    double m_dLongestMs = 0; // the longest a notification took: the owner's own stalls
 };
 
 QByteArray Log(long long nBytes)
@@ -293,6 +299,55 @@ int RunCpu(bool bWindow, bool bPaced, double dSeconds)
     return 0;
 }
 
+// Round trips through the hand-over: the device sends one byte, the owner answers it with one
+// (as the engine answers an acknowledgement with the next frame). Microseconds, p50 and p99.
+int RunEcho(int nRounds)
+{
+    int hMaster = -1, hSlave = -1;
+    char szName[128] = {};
+    if (openpty(&hMaster, &hSlave, szName, nullptr, nullptr) < 0)
+        return 1;
+    CBareOwner owner;
+    CSerialPort port;
+    owner.m_fnByte = [&] {
+        const unsigned char byAnswer = 'a';
+        port.WriteToPort(&byAnswer, 1);
+    };
+    if (!port.InitPort(&owner, szName, 1, g_nPacedBaud, 'N', 8, 1, EV_RXCHAR | EV_CTS, 8192)
+        || !port.StartMonitoring())
+        return 1;
+    std::vector<double> micros;
+    std::thread device([&] {
+        unsigned char by = 0;
+        const unsigned char bySync = 'S';
+        // Past the purge at the thread's start: its answer comes back once it is running.
+        for (;;) {
+            pollfd pfd = { hMaster, POLLIN, 0 };
+            if (write(hMaster, &bySync, 1) != 1 || poll(&pfd, 1, 100) > 0)
+                break;
+        }
+        if (read(hMaster, &by, 1) != 1)
+            return;
+        for (int i = 0; i < nRounds; ++i) {
+            const Clock::time_point tp = Clock::now();
+            pollfd pfd = { hMaster, POLLIN, 0 };
+            if (write(hMaster, &by, 1) != 1 || poll(&pfd, 1, 5000) <= 0 || read(hMaster, &by, 1) != 1)
+                break;
+            micros.push_back(Seconds(Clock::now() - tp) * 1e6);
+        }
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+    QApplication::exec();
+    device.join();
+    port.ClosePort();
+    close(hMaster);
+    close(hSlave);
+    std::sort(micros.begin(), micros.end());
+    printf("n=%zu p50=%.1f p99=%.1f\n", micros.size(), micros.empty() ? -1 : micros[micros.size() / 2],
+        micros.empty() ? -1 : micros[micros.size() * 99 / 100]);
+    return 0;
+}
+
 // Clicks on Clear and on a menu during a full-speed flood: milliseconds from the click being
 // queued to its effect (the log emptied, the menu about to show).
 int RunClicks(int nClicks)
@@ -355,7 +410,8 @@ int RunClicks(int nClicks)
     };
     stats(clear, "clear");
     stats(menu, "menu");
-    printf("rate=%.0f\n", (nBytes - nBytesAtFirst) / Seconds(Clock::now() - tpFirst));
+    printf("rate=%.0f longest=%.1f\n", (nBytes - nBytesAtFirst) / Seconds(Clock::now() - tpFirst),
+        window.frame.m_dLongestMs);
     return 0;
 }
 
@@ -379,6 +435,8 @@ int RunChild(int argc, char** argv)
             atof(argv[5]));
     if (strMode == "clicks")
         return RunClicks(atoi(argv[3]));
+    if (strMode == "echo")
+        return RunEcho(atoi(argv[3]));
     return 2;
 }
 
@@ -488,11 +546,12 @@ void Clicks()
 {
     printf("a click during a full-speed flood (ms from the click being queued to its effect)\n");
     const std::string strOut = Child({ "clicks", "12" });
-    printf("  Clear: median %.1f, max %.1f of %.0f;  menu: median %.1f, max %.1f of %.0f;  "
-           "flood meanwhile %.0f B/s   goal <= 100\n",
+    printf("  Clear: median %.1f, max %.1f of %.0f;  menu: median %.1f, max %.1f of %.0f   "
+           "goal <= 100\n",
         Field(strOut, "clear_median"), Field(strOut, "clear_max"), Field(strOut, "clear_n"),
-        Field(strOut, "menu_median"), Field(strOut, "menu_max"), Field(strOut, "menu_n"),
-        Field(strOut, "rate"));
+        Field(strOut, "menu_median"), Field(strOut, "menu_max"), Field(strOut, "menu_n"));
+    printf("  flood meanwhile %.0f B/s; the longest one notification took in the window: %.1f ms\n",
+        Field(strOut, "rate"), Field(strOut, "longest"));
 }
 
 void Turnaround(int nRuns)
@@ -515,20 +574,28 @@ void Turnaround(int nRuns)
     printf("  window p99 <= 1000 us in %d of %d runs\n", nMet, nWindow);
 }
 
-// Which spin budgets: the flood rate and the paced CPU of a bare owner and of the window.
+// Which budgets: flood rates, paced CPU and click latency for each.
 void Sweep(long long nBytes, double dSeconds)
 {
-    printf("hand-over budgets: monitor spin ns, owner spin ns, slice us\n");
-    printf("  %-20s %12s %14s %14s\n", "budget", "bare B/s", "bare paced %", "window paced %");
+    printf("hand-over budgets: monitor spin ns, owner spin ns, slice us, gather us\n");
+    printf("  %-24s %10s %10s %9s %9s %9s %9s %9s\n", "budget", "bare B/s", "window B/s", "bare %",
+        "window %", "click ms", "echo p50", "echo p99");
     const std::string strSeconds = std::to_string(dSeconds);
-    for (const char* pszBudget : { "0,0,4000", "2000,2000,4000", "5000,5000,4000",
-             "20000,20000,4000", "20000,50000,4000", "50000,100000,4000", "20000,50000,1000",
-             "20000,50000,16000" }) {
-        const double dRate = Rate(Child({ "bare", "lines", std::to_string(nBytes), "0" }, pszBudget));
-        const double dBare = CpuPercent(Child({ "cpu", "bare", "paced", strSeconds }, pszBudget));
-        const double dWindow
+    const std::string strBytes = std::to_string(nBytes);
+    for (const char* pszBudget : { "0,0,4000,1000", "5000,5000,4000,1000",
+             "20000,20000,4000,1000", "20000,50000,4000,1000", "50000,100000,4000,1000",
+             "20000,50000,4000,0", "20000,50000,4000,500", "20000,50000,4000,2000",
+             "20000,50000,1000,1000", "20000,50000,16000,1000" }) {
+        const double dBare = Rate(Child({ "bare", "lines", strBytes, "0" }, pszBudget));
+        const double dWindow = Rate(Child({ "window", "lines", strBytes, "0" }, pszBudget));
+        const double dBareCpu
+            = CpuPercent(Child({ "cpu", "bare", "paced", strSeconds }, pszBudget));
+        const double dWindowCpu
             = CpuPercent(Child({ "cpu", "window", "paced", strSeconds }, pszBudget));
-        printf("  %-20s %12.0f %14.1f %14.1f\n", pszBudget, dRate, dBare, dWindow);
+        const double dClick = Field(Child({ "clicks", "8" }, pszBudget), "clear_max");
+        const std::string strEcho = Child({ "echo", "3000" }, pszBudget);
+        printf("  %-24s %10.0f %10.0f %9.1f %9.1f %9.1f %9.1f %9.1f\n", pszBudget, dBare, dWindow,
+            dBareCpu, dWindowCpu, dClick, Field(strEcho, "p50"), Field(strEcho, "p99"));
         fflush(stdout);
     }
 }
