@@ -42,7 +42,8 @@ template <class Done, class Stop> bool SpinUntil(Done done, Stop stop, unsigned 
 CPortMailbox::SBudget CPortMailbox::Budget()
 {
     return { g_nMonitorSpinNs.load(std::memory_order_relaxed),
-        g_nOwnerSpinNs.load(std::memory_order_relaxed), g_nSliceUs.load(std::memory_order_relaxed) };
+        g_nOwnerSpinNs.load(std::memory_order_relaxed),
+        g_nSliceUs.load(std::memory_order_relaxed) };
 }
 
 void CPortMailbox::SetBudget(const SBudget& budget)
@@ -72,7 +73,9 @@ void CPortMailbox::WakeSleepers()
 {
     if (m_nSleepers.load() == 0)
         return;
-    { std::lock_guard<std::mutex> lock(m_mx); }
+    {
+        std::lock_guard<std::mutex> lock(m_mx);
+    }
     m_cv.notify_all();
 }
 
@@ -170,9 +173,8 @@ void CPortMailbox::Drain()
     m_nOwnerState.store(Draining);
     const SBudget budget = Budget();
     const Clock::time_point tpTurnOver = Clock::now() + std::chrono::microseconds(budget.nSliceUs);
-    const auto full = [this] {
-        return m_bCancelled.load() || m_nSlot.load(std::memory_order_acquire) == Full;
-    };
+    const auto full
+        = [this] { return m_bCancelled.load() || m_nSlot.load(std::memory_order_acquire) == Full; };
     const auto monitorIdle = [this] { return !m_bMonitorBusy.load(); };
     for (;;) {
         int nFull = Full;

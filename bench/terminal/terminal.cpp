@@ -331,7 +331,8 @@ int RunEcho(int nRounds)
         for (int i = 0; i < nRounds; ++i) {
             const Clock::time_point tp = Clock::now();
             pollfd pfd = { hMaster, POLLIN, 0 };
-            if (write(hMaster, &by, 1) != 1 || poll(&pfd, 1, 5000) <= 0 || read(hMaster, &by, 1) != 1)
+            if (write(hMaster, &by, 1) != 1 || poll(&pfd, 1, 5000) <= 0
+                || read(hMaster, &by, 1) != 1)
                 break;
             micros.push_back(Seconds(Clock::now() - tp) * 1e6);
         }
@@ -343,7 +344,8 @@ int RunEcho(int nRounds)
     close(hMaster);
     close(hSlave);
     std::sort(micros.begin(), micros.end());
-    printf("n=%zu p50=%.1f p99=%.1f\n", micros.size(), micros.empty() ? -1 : micros[micros.size() / 2],
+    printf("n=%zu p50=%.1f p99=%.1f\n", micros.size(),
+        micros.empty() ? -1 : micros[micros.size() / 2],
         micros.empty() ? -1 : micros[micros.size() * 99 / 100]);
     return 0;
 }
@@ -362,9 +364,8 @@ int RunClicks(int nClicks)
     pMenu->addAction(QStringLiteral("Exit"));
     Clock::time_point tpClick;
     std::vector<double> clear, menu;
-    QObject::connect(window.frame.m_pDlgBar->m_pClear, &QPushButton::clicked, [&] {
-        clear.push_back(Seconds(Clock::now() - tpClick) * 1000);
-    });
+    QObject::connect(window.frame.m_pDlgBar->m_pClear, &QPushButton::clicked,
+        [&] { clear.push_back(Seconds(Clock::now() - tpClick) * 1000); });
     QObject::connect(pMenu, &QMenu::aboutToShow, [&] {
         menu.push_back(Seconds(Clock::now() - tpClick) * 1000);
         QTimer::singleShot(20ms, pMenu, &QMenu::close);
@@ -431,8 +432,8 @@ int RunChild(int argc, char** argv)
     if (strMode == "bare" || strMode == "window")
         return RunFlood(strMode == "window", argv[3], atoll(argv[4]), atoll(argv[5]));
     if (strMode == "cpu")
-        return RunCpu(std::string(argv[3]) == "window", std::string(argv[4]) == "paced",
-            atof(argv[5]));
+        return RunCpu(
+            std::string(argv[3]) == "window", std::string(argv[4]) == "paced", atof(argv[5]));
     if (strMode == "clicks")
         return RunClicks(atoi(argv[3]));
     if (strMode == "echo")
@@ -477,16 +478,15 @@ struct SRange {
             return "-";
         char szLow[32], szHigh[32];
         snprintf(szLow, sizeof szLow, pszFormat, *std::min_element(values.begin(), values.end()));
-        snprintf(
-            szHigh, sizeof szHigh, pszFormat, *std::max_element(values.begin(), values.end()));
+        snprintf(szHigh, sizeof szHigh, pszFormat, *std::max_element(values.begin(), values.end()));
         return values.size() == 1 || std::string(szLow) == szHigh
             ? szLow
             : std::string(szLow) + " .. " + szHigh;
     }
 };
 
-void PrintRow(const char* pszName, const SRange& value, const char* pszFormat,
-    const SRange& ratio, const char* pszGoal)
+void PrintRow(const char* pszName, const SRange& value, const char* pszFormat, const SRange& ratio,
+    const char* pszGoal)
 {
     printf("  %-34s %24s   %-14s %s\n", pszName, value.Text(pszFormat).c_str(),
         ratio.values.empty() ? "" : ("x " + ratio.Text("%.2f")).c_str(), pszGoal);
@@ -582,10 +582,10 @@ void Sweep(long long nBytes, double dSeconds)
         "window %", "click ms", "echo p50", "echo p99");
     const std::string strSeconds = std::to_string(dSeconds);
     const std::string strBytes = std::to_string(nBytes);
-    for (const char* pszBudget : { "0,0,4000,1000", "5000,5000,4000,1000",
-             "20000,20000,4000,1000", "20000,50000,4000,1000", "50000,100000,4000,1000",
-             "20000,50000,4000,0", "20000,50000,4000,500", "20000,50000,4000,2000",
-             "20000,50000,1000,1000", "20000,50000,16000,1000" }) {
+    for (const char* pszBudget :
+        { "0,0,4000,1000", "5000,5000,4000,1000", "20000,20000,4000,1000", "20000,50000,4000,1000",
+            "50000,100000,4000,1000", "20000,50000,4000,0", "20000,50000,4000,500",
+            "20000,50000,4000,2000", "20000,50000,1000,1000", "20000,50000,16000,1000" }) {
         const double dBare = Rate(Child({ "bare", "lines", strBytes, "0" }, pszBudget));
         const double dWindow = Rate(Child({ "window", "lines", strBytes, "0" }, pszBudget));
         const double dBareCpu
