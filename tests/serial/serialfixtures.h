@@ -148,6 +148,9 @@ struct SPortFixture : testing::Test {
         ASSERT_TRUE(port.StartMonitoring());
         ASSERT_TRUE(Write("S"));
         ASSERT_EQ(pty.Receive(1), Of("S"));
+        // Its report handled and the owner's thread back in its loop, where Hold() stops it.
+        ASSERT_TRUE(owner.Wait([&] { return !owner.m_notes.empty(); }));
+        ASSERT_TRUE(owner.WaitIdle());
     }
     bool Write(const std::string& str)
     {
