@@ -30,9 +30,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -223,6 +225,19 @@ struct SWindow {
     }
 };
 
+// The bare hand-over on COM1 until the application quits; one byte wakes the simulator.
+void RunBare(std::function<void()> fnByte)
+{
+    CBareOwner owner;
+    owner.m_fnByte = std::move(fnByte);
+    CSerialPort port;
+    port.InitPort(&owner, 1, g_nPacedBaud, 'N', 8, 1, EV_RXCHAR | EV_CTS, 8192);
+    port.StartMonitoring();
+    const unsigned char byTrigger = 'x';
+    port.WriteToPort(&byTrigger, 1);
+    QApplication::exec();
+}
+
 int RunFlood(bool bWindow, const std::string& strKind, long long nBytes, long long nPreload)
 {
     CSimPort sim;
@@ -232,14 +247,7 @@ int RunFlood(bool bWindow, const std::string& strKind, long long nBytes, long lo
     count.nExpected = nBytes;
     QTimer::singleShot(600s, qApp, &QCoreApplication::quit);
     if (!bWindow) {
-        CBareOwner owner;
-        owner.m_fnByte = [&] { count.Count(); };
-        CSerialPort port;
-        port.InitPort(&owner, 1, g_nPacedBaud, 'N', 8, 1, EV_RXCHAR | EV_CTS, 8192);
-        port.StartMonitoring();
-        const unsigned char byTrigger = 'x';
-        port.WriteToPort(&byTrigger, 1);
-        QApplication::exec();
+        RunBare([&] { count.Count(); });
         count.Print();
         return 0;
     }
@@ -280,14 +288,7 @@ int RunCpu(bool bWindow, bool bPaced, double dSeconds)
             Seconds(Clock::now() - tpStart), nBytes - nBytesAtStart);
     };
     if (!bWindow) {
-        CBareOwner owner;
-        owner.m_fnByte = [&] { ++nBytes; };
-        CSerialPort port;
-        port.InitPort(&owner, 1, g_nPacedBaud, 'N', 8, 1, EV_RXCHAR | EV_CTS, 8192);
-        port.StartMonitoring();
-        const unsigned char byTrigger = 'x';
-        port.WriteToPort(&byTrigger, 1);
-        QApplication::exec();
+        RunBare([&] { ++nBytes; });
         print();
         return 0;
     }
