@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,20 +21,6 @@ constexpr size_t g_nInCap = 64 * 1024; // host bytes read but not yet taken in
 constexpr size_t g_nOutCap = 64 * 1024; // answers not yet written: stop reading beyond this
 constexpr size_t g_nMaxSamples = 1 << 20;
 constexpr int64_t g_nNever = INT64_MAX;
-
-int g_hSignalPipe = -1;
-volatile sig_atomic_t g_nSignal = 0;
-
-void OnSignal(int nSignal)
-{
-    g_nSignal = nSignal;
-    const int nSaved = errno;
-    const char c = 1;
-    if (write(g_hSignalPipe, &c, 1) < 0) {
-        // The pipe is full: a wake-up is pending anyway.
-    }
-    errno = nSaved;
-}
 
 int64_t Now()
 {
@@ -150,10 +137,8 @@ CSimRunner::~CSimRunner()
     CloseLine();
     if (m_hOut >= 0)
         close(m_hOut);
-    g_hSignalPipe = -1;
-    for (int h : m_ahSignalPipe)
-        if (h >= 0)
-            close(h);
+    if (m_hSignals >= 0)
+        close(m_hSignals);
 }
 
 bool CSimRunner::OpenLine()
@@ -444,7 +429,7 @@ void CSimRunner::Drain()
     // Let the host read the last answers: closing the master throws away what it has not read.
     const int64_t tGiveUp = Now() + 2000000000;
     int nQuietChecks = 0;
-    while (Now() < tGiveUp && g_nSignal == 0) {
+    while (Now() < tGiveUp && !SignalCame()) {
         const int64_t tNow = Now();
         WriteDue(tNow);
         if (m_bLineDown)
@@ -467,25 +452,35 @@ void CSimRunner::Drain()
 
 bool CSimRunner::CatchSignals()
 {
-    if (pipe2(m_ahSignalPipe, O_NONBLOCK | O_CLOEXEC) != 0) {
-        std::perror("brem-sim: pipe");
-        return false;
-    }
-    g_hSignalPipe = m_ahSignalPipe[1];
-    struct sigaction sa { };
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
+    // Read from a descriptor, not caught by a handler: a sanitizer runtime that holds a
+    // handler back can then lose no ending signal.
+    sigset_t set;
+    sigemptyset(&set);
     // Each of these ends the run the same way: the link removed, the summary printed.
     for (int nSignal : { SIGHUP, SIGINT, SIGQUIT, SIGTERM })
-        sigaction(nSignal, &sa, nullptr);
+        sigaddset(&set, nSignal);
+    if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0
+        || (m_hSignals = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC)) < 0) {
+        std::perror("brem-sim: signals");
+        return false;
+    }
+    struct sigaction sa { };
     sa.sa_handler = SIG_IGN;
+    sigemptyset(&sa.sa_mask);
     sigaction(SIGPIPE, &sa, nullptr);
     return true;
 }
 
+bool CSimRunner::SignalCame()
+{
+    signalfd_siginfo info {};
+    if (!m_bSignalled && read(m_hSignals, &info, sizeof info) == ssize_t(sizeof info))
+        m_bSignalled = true;
+    return m_bSignalled;
+}
+
 void CSimRunner::Run()
 {
-    const int* ahPipe = m_ahSignalPipe;
     const int64_t tStart = Now();
     m_tLastActivity = tStart;
     const int64_t tExit
@@ -512,7 +507,7 @@ void CSimRunner::Run()
             pszExit = "once";
             break;
         }
-        if (g_nSignal != 0)
+        if (SignalCame())
             break;
         if (tNow >= tExit) {
             pszExit = "timeout";
@@ -520,7 +515,7 @@ void CSimRunner::Run()
         }
 
         pollfd afd[2] = {};
-        afd[0].fd = ahPipe[0];
+        afd[0].fd = m_hSignals;
         afd[0].events = POLLIN;
         // A dead line reports a hang-up on every poll: look at it again on a timer instead.
         afd[1].fd = m_bLineDown ? -1 : m_hMaster;
@@ -547,10 +542,6 @@ void CSimRunner::Run()
             m_bWantWrite = false;
         if (m_bLineDown || (nReady > 0 && (afd[1].revents & (POLLIN | POLLHUP | POLLERR))))
             ReadLine(tNow);
-        if (nReady > 0 && (afd[0].revents & POLLIN)) {
-            char abDiscard[64];
-            while (read(ahPipe[0], abDiscard, sizeof(abDiscard)) > 0) { }
-        }
     }
     CloseLine();
     PrintSummary(pszExit);

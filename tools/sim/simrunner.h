@@ -46,6 +46,7 @@ private:
     void ReadLine(int64_t tNow);
     int64_t NextWake(int64_t tNow) const;
     void Drain();
+    bool SignalCame();
     void CloseLine();
     void PrintSummary(const char* pszExit);
 
@@ -54,7 +55,8 @@ private:
     int m_hMaster = -1; // the end we read and write
     int m_hSlave = -1; // held so the host can close and reopen without a hang-up
     int m_hOut = -1;
-    int m_ahSignalPipe[2] = { -1, -1 };
+    int m_hSignals = -1; // SIGHUP, SIGINT, SIGQUIT and SIGTERM, blocked and read here
+    bool m_bSignalled = false;
     std::string m_strPath;
     bool m_bLinked = false;
     int64_t m_nByteNs = 0; // one byte time when pacing, else 0
