@@ -103,10 +103,6 @@ void CDownloadEngine::OnDown()
     g_nCounter = 0;
     memset(g_szText, 0, sizeof g_szText);
     m_nOffset = 0;
-    m_nFirstPollTx = 0;
-    m_nLastPollTx = 0;
-    m_bPollFresh = false;
-    m_nFrameTx = 0;
     m_nOtherBytes = 0;
 }
 
@@ -202,18 +198,14 @@ long CDownloadEngine::OnComm(uintptr_t wParam, intptr_t /*lParam*/)
         m_host.AppendLine(TextOf(g_szText, sizeof g_szText));
         m_nOtherBytes = 0;
         m_host.OnDownloadStep();
-        if (static_cast<uint32_t>(g_nCounter) == FrameCount()) {
-            if (ImageIntact(true))
-                EndDownload(DownloadEnd::Ok, "DownLoad OK");
-            else
-                EndDownload(DownloadEnd::ImageChanged,
-                    "DownLoad Failed: the image changed during the download: " + m_strFilePath);
-        } else if (!ImageIntact(false)) {
+        const bool bLast = static_cast<uint32_t>(g_nCounter) == FrameCount();
+        if (!ImageIntact(bLast))
             EndDownload(DownloadEnd::ImageChanged,
                 "DownLoad Failed: the image changed during the download: " + m_strFilePath);
-        } else {
+        else if (bLast)
+            EndDownload(DownloadEnd::Ok, "DownLoad OK");
+        else
             SendNextFrame(false);
-        }
         break;
     }
     return 0;
