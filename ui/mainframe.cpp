@@ -314,11 +314,8 @@ void CMainFrame::CheckReplug()
             return;
         m_opened.bUnplugged = true;
         // The download failed with the device; bytes of a new one must not drive it on.
-        const bool bDownload = m_engine.m_nState != STATE_TERMINAL || m_engine.m_File.IsOpen();
-        KillTimer(m_engine.m_nTimerID);
-        m_engine.m_File.Close();
-        m_engine.m_nState = STATE_TERMINAL;
-        g_nCounter = 0;
+        const bool bDownload = m_engine.Downloading();
+        m_engine.OnPortClosed();
         SetPortNote(m_opened.strName + " was unplugged"
             + std::string(bDownload ? " and the download stopped" : "")
             + "; Brem reopens it when it is plugged in again");
@@ -329,6 +326,8 @@ void CMainFrame::CheckReplug()
         return;
     // The old monitor thread ends and the dead descriptor closes; then Open's own two steps.
     m_Port.ClosePort();
+    // The new port numbers its writes from 1 again.
+    m_engine.OnPortClosed();
     // Refused while udev still sets the node's group and mode: the next change tries again.
     if (!m_Port.InitPort(this, pDevice->strPath, m_opened.nPortNr, m_opened.nBaud, 'N', 8, 1,
             PORT_EVENT_MASK, PORT_BUFFER_SIZE))

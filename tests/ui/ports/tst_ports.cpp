@@ -191,6 +191,9 @@ private Q_SLOTS:
         QCOMPARE(OpenClose()->text(), QStringLiteral("Close"));
         QCOMPARE(Speed(*pPty), static_cast<speed_t>(B9600));
 
+        // Typed before: the old port has counted more writes than the new one will have.
+        QTest::keyClicks(Frame()->GetActiveView(), QStringLiteral("hello"));
+        QVERIFY(Receive(*pPty, 5) == Bytes({ 'h', 'e', 'l', 'l', 'o' }));
         // A download under way when the cable comes out.
         QByteArray baImage(5000, 'i');
         QFile image(m_dir.filePath(QStringLiteral("image.bin")));
@@ -230,6 +233,13 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(Log().endsWith(QStringLiteral("Pok")), 5000);
         QCOMPARE(Frame()->m_engine.m_nState, STATE_TERMINAL);
         QCOMPARE(m_prompts.m_boxes.size(), 1);
+        // A new download on the reopened port is answered: the old port's write count is gone.
+        QTest::mouseClick(Frame()->m_pDlgBar->m_pDown, Qt::LeftButton);
+        QVERIFY(Receive(*pPty, 1) == Bytes({ 'P' }));
+        Bytes answer(49, 'd');
+        answer[0] = 'P';
+        QVERIFY(pPty->Send(answer));
+        QTRY_VERIFY_WITH_TIMEOUT(Log().contains(QStringLiteral("Handshake OK")), 5000);
 
         QTest::mouseClick(OpenClose(), Qt::LeftButton);
         QCOMPARE(OpenClose()->text(), QStringLiteral("Open"));
