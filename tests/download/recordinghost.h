@@ -30,11 +30,7 @@ public:
     {
         m_vRaw.insert(m_vRaw.end(), pBytes, pBytes + nCount);
     }
-    void SetProgressRange(uint32_t nLower, uint32_t nUpper) override
-    {
-        m_nRangeLow = nLower;
-        m_nRangeHigh = nUpper;
-    }
+    void SetProgressRange(uint32_t, uint32_t nUpper) override { m_nRangeHigh = nUpper; }
     void SetProgressPos(uint32_t nPos) override { m_nPos = nPos; }
     uintptr_t SetTimer(uintptr_t nIDEvent, unsigned nElapseMs) override
     {
@@ -73,7 +69,6 @@ public:
     std::vector<std::string> m_vPathTexts;
     std::optional<std::string> m_optDialogAnswer;
     std::string m_strFilter;
-    uint32_t m_nRangeLow = 0;
     uint32_t m_nRangeHigh = 0;
     uint32_t m_nPos = 0;
     bool m_bTimerRunning = false;

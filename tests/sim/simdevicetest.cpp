@@ -137,8 +137,6 @@ const Case g_aCases[] = {
         g_strPollAnswer + g_strAck + g_strNak, g_full1, 1, 1, O::Bad },
     { "MissingHandshakeByte", "P" + Frame("abc"), g_strPollAnswer + g_strNak, "", 0, 1, O::Bad },
     { "FramesWithoutPollAreIgnored", Frame("abc", true), "", "", 0, 0, O::None },
-    { "RepeatedPollIsAnsweredAgain", "PP" + Frame("abc", true),
-        g_strPollAnswer + g_strPollAnswer + g_strAck, "abc", 1, 0, O::Ok },
     { "SecondDownloadReplacesImage", "P" + Frame("abc", true) + "P" + Frame("de", true),
         g_strPollAnswer + g_strAck + g_strPollAnswer + g_strAck, "de", 2, 0, O::Ok },
     { "RefuseSecondFrame", "P" + Frame(g_full1, true) + Frame(g_full2) + "P" + Frame("ok", true),
