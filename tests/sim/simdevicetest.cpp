@@ -1,4 +1,4 @@
-// CSimDevice fed as a host would feed it; every case runs whole and one byte at a time.
+// CSimDevice fed as a host would feed it; every case runs whole, a byte at a time and in chunks.
 #include "simdevice.h"
 
 #include <gtest/gtest.h>
@@ -33,45 +33,11 @@ const Bytes g_strPollAnswer = "P" + g_strIdent;
 const Bytes g_strAck = "\x05";
 const Bytes g_strNak = "\x15";
 
-struct Result {
-    Bytes m_strOut;
-    Bytes m_strImage;
-    long m_nAccepted = 0;
-    long m_nRefused = 0;
-    CSimDevice::Outcome m_eOutcome = CSimDevice::Outcome::None;
-    bool m_bHangup = false;
-};
-
 CSimDevice::Options MakeOptions()
 {
     CSimDevice::Options options;
     std::copy(g_strIdent.begin(), g_strIdent.end(), options.m_szIdent.begin());
     return options;
-}
-
-Result Play(const CSimDevice::Options& options, const Bytes& strIn, bool bQuietAtEnd, size_t nChunk)
-{
-    CSimDevice device(options);
-    Result r;
-    device.SetImageSink([&r](uint64_t nOffset, const uint8_t* p, size_t nCount) {
-        if (nCount == 0)
-            r.m_strImage.clear();
-        ASSERT_EQ(nOffset, r.m_strImage.size());
-        r.m_strImage.append(reinterpret_cast<const char*>(p), nCount);
-    });
-    std::vector<uint8_t> out;
-    const auto* p = reinterpret_cast<const uint8_t*>(strIn.data());
-    for (size_t i = 0; i < strIn.size(); i += nChunk)
-        device.Feed(p + i, std::min(nChunk, strIn.size() - i), out);
-    if (bQuietAtEnd)
-        device.OnQuiet();
-    EXPECT_EQ(device.ImageBytes(), r.m_strImage.size());
-    r.m_strOut.assign(out.begin(), out.end());
-    r.m_nAccepted = device.FramesAccepted();
-    r.m_nRefused = device.FramesRefused();
-    r.m_eOutcome = device.LastOutcome();
-    r.m_bHangup = device.WantsHangup() && device.IsSilent();
-    return r;
 }
 
 struct Case {
@@ -182,19 +148,29 @@ TEST_P(SimDeviceCase, AnswersAndImage)
     CSimDevice::Options options = MakeOptions();
     if (c.m_pfnTune)
         c.m_pfnTune(options);
-    const Result whole = Play(options, c.m_strIn, c.m_bQuietAtEnd, c.m_strIn.size() + 1);
-    EXPECT_EQ(whole.m_strOut, c.m_strOut);
-    EXPECT_TRUE(whole.m_strImage == c.m_strImage) << "image of " << whole.m_strImage.size();
-    EXPECT_EQ(whole.m_nAccepted, c.m_nAccepted);
-    EXPECT_EQ(whole.m_nRefused, c.m_nRefused);
-    EXPECT_EQ(int(whole.m_eOutcome), int(c.m_eOutcome));
-    EXPECT_EQ(whole.m_bHangup, options.m_nHangupAfter >= 0);
-
-    for (size_t nChunk : { size_t(1), size_t(7) }) {
-        const Result split = Play(options, c.m_strIn, c.m_bQuietAtEnd, nChunk);
-        EXPECT_EQ(split.m_strOut, whole.m_strOut) << "chunks of " << nChunk;
-        EXPECT_TRUE(split.m_strImage == whole.m_strImage) << "chunks of " << nChunk;
-        EXPECT_EQ(int(split.m_eOutcome), int(whole.m_eOutcome));
+    for (const size_t nChunk : { c.m_strIn.size() + 1, size_t(1), size_t(7) }) {
+        SCOPED_TRACE("chunks of " + std::to_string(nChunk));
+        CSimDevice device(options);
+        Bytes strImage;
+        device.SetImageSink([&strImage](uint64_t nOffset, const uint8_t* p, size_t nCount) {
+            if (nCount == 0)
+                strImage.clear();
+            ASSERT_EQ(nOffset, strImage.size());
+            strImage.append(reinterpret_cast<const char*>(p), nCount);
+        });
+        std::vector<uint8_t> out;
+        const auto* p = reinterpret_cast<const uint8_t*>(c.m_strIn.data());
+        for (size_t i = 0; i < c.m_strIn.size(); i += nChunk)
+            device.Feed(p + i, std::min(nChunk, c.m_strIn.size() - i), out);
+        if (c.m_bQuietAtEnd)
+            device.OnQuiet();
+        EXPECT_EQ(Bytes(out.begin(), out.end()), c.m_strOut);
+        EXPECT_TRUE(strImage == c.m_strImage) << "image of " << strImage.size();
+        EXPECT_EQ(device.ImageBytes(), strImage.size());
+        EXPECT_EQ(device.FramesAccepted(), c.m_nAccepted);
+        EXPECT_EQ(device.FramesRefused(), c.m_nRefused);
+        EXPECT_EQ(int(device.LastOutcome()), int(c.m_eOutcome));
+        EXPECT_EQ(device.WantsHangup() && device.IsSilent(), options.m_nHangupAfter >= 0);
     }
 }
 
