@@ -10,67 +10,47 @@
 
 namespace {
 
-struct ParseCase {
-    std::vector<std::string> m_args;
-    bool m_bOk;
-    std::string m_strPort;
-    unsigned m_nPortNr;
-    unsigned m_nBaud;
-    double m_dTimeout;
-};
-
-TEST(CliOptions, ParsesOrRefuses)
+// Arguments end up in paths and in the port's line settings: anything odd is refused whole.
+TEST(CliOptions, RefusesUnsafeOrOutOfRangeArguments)
 {
-    const ParseCase cases[] = {
-        { { "a.bin" }, true, "COM1", 1, 115200, 60 },
-        { { "--port", "COM20", "--baud", "9600", "--timeout", "2.5", "a.bin" }, true, "COM20", 20,
-            9600, 2.5 },
-        { { "--port=/dev/ttyUSB0", "--baud=57600", "a.bin" }, true, "/dev/ttyUSB0", 0, 57600, 60 },
-        { { "--", "-image.bin" }, true, "COM1", 1, 115200, 60 },
-        { { "--port", "COM0", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--port", "COM21", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--port", "COM1x", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--port", "ttyUSB0", "a.bin" }, true, "ttyUSB0", 0, 115200, 60 },
-        { { "--port", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "a.bin" }, true,
-            "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", 0, 115200, 60 },
-        { { "--port", "ttyS0;reboot", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--port", "..", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--baud", "0", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--baud", "-9600", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--baud", "99999999999", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--timeout", "0", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--timeout", "nan", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--timeout", "1e300", "a.bin" }, false, "", 0, 0, 0 },
-        { { "--timeout", "5s", "a.bin" }, false, "", 0, 0, 0 },
-        { { "a.bin", "--port" }, false, "", 0, 0, 0 },
-        { { "a.bin", "b.bin" }, false, "", 0, 0, 0 },
-        { {}, false, "", 0, 0, 0 },
+    const std::vector<std::string> refused[] = {
+        { "--port", "COM0", "a.bin" },
+        { "--port", "COM21", "a.bin" },
+        { "--port", "COM1x", "a.bin" },
+        { "--port", "ttyS0;reboot", "a.bin" },
+        { "--port", "..", "a.bin" },
+        { "--baud", "0", "a.bin" },
+        { "--baud", "-9600", "a.bin" },
+        { "--baud", "99999999999", "a.bin" },
+        { "--timeout", "0", "a.bin" },
+        { "--timeout", "nan", "a.bin" },
+        { "--timeout", "1e300", "a.bin" },
+        { "--timeout", "5s", "a.bin" },
+        { "a.bin", "--port" },
+        { "a.bin", "b.bin" },
+        {},
     };
-    for (const ParseCase& c : cases) {
+    for (const std::vector<std::string>& args : refused) {
         CCliOptions options;
-        std::string strArgs;
-        for (const std::string& str : c.m_args)
-            strArgs += str + " ";
-        ASSERT_EQ(options.Parse(c.m_args), c.m_bOk) << strArgs << options.m_strError;
-        if (!c.m_bOk) {
-            EXPECT_FALSE(options.m_strError.empty()) << strArgs;
-            continue;
-        }
-        EXPECT_EQ(options.m_strPort, c.m_strPort) << strArgs;
-        EXPECT_EQ(options.m_nPortNr, c.m_nPortNr) << strArgs;
-        EXPECT_EQ(options.m_nBaud, c.m_nBaud) << strArgs;
-        EXPECT_DOUBLE_EQ(options.m_dTimeoutSec, c.m_dTimeout) << strArgs;
+        EXPECT_FALSE(options.Parse(args)) << (args.empty() ? "" : args[args.size() - 2]);
+        EXPECT_FALSE(options.m_strError.empty());
     }
-}
-
-TEST(CliOptions, ListPortsAndHelpNeedNoImage)
-{
-    CCliOptions list;
-    ASSERT_TRUE(list.Parse({ "--list-ports" }));
-    EXPECT_EQ(list.m_nAction, CCliOptions::ACTION_LIST_PORTS);
-    CCliOptions help;
-    ASSERT_TRUE(help.Parse({ "--help" }));
-    EXPECT_EQ(help.m_nAction, CCliOptions::ACTION_HELP);
+    const std::vector<std::string> accepted[] = {
+        { "--port", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "a.bin" },
+        { "--port", "COM20", "--timeout", "2.5", "a.bin" },
+        { "--list-ports" },
+        { "--help" },
+    };
+    for (const std::vector<std::string>& args : accepted) {
+        CCliOptions options;
+        EXPECT_TRUE(options.Parse(args)) << args[1] << options.m_strError;
+    }
+    CCliOptions options;
+    ASSERT_TRUE(options.Parse({ "--port=/dev/ttyUSB0", "--baud=57600", "--", "-image.bin" }))
+        << options.m_strError;
+    EXPECT_EQ(options.m_strPort, "/dev/ttyUSB0");
+    EXPECT_EQ(options.m_nBaud, 57600u);
+    EXPECT_EQ(options.m_strImage, "-image.bin");
 }
 
 TEST(PortListing, DevicesByNameThenWhereEachComLeads)
@@ -81,25 +61,15 @@ TEST(PortListing, DevicesByNameThenWhereEachComLeads)
     const CPortRoots roots = tree.Roots();
     const std::string strListing = PortListing(roots);
     const std::string strDev = roots.strDev;
-    const std::string strHead = "Serial devices:\n"
-                                "  ttyACM0 — Arduino Uno (75830333238351F0D1A1)\n"
-                                "    "
-        + strDev + "/ttyACM0\n    " + tree.ById(ArduinoUno().strById)
-        + "\n"
-          "    USB 2341:0043, Arduino (www.arduino.cc)\n"
-          "  ttyS0 — built-in serial port\n"
-          "    "
-        + strDev + "/ttyS0\n  ttyUSB0 — FT232R USB UART (A50285BI)\n    " + strDev
-        + "/ttyUSB0\n    " + tree.ById(FtdiAdapter().strById)
-        + "\n"
-          "    USB 0403:6001, FTDI\n"
-          "COM ports (links in "
-        + roots.strPortsDir + "; COMn without one is " + strDev + "/ttyS<n-1>):\n  COM1  " + strDev
-        + "/ttyS0  present: ttyS0 — built-in serial port\n  COM2  " + strDev
-        + "/ttyS1  no UART there\n  COM3  -> " + tree.ById(FtdiAdapter().strById)
-        + "  present: ttyUSB0 — FT232R USB UART (A50285BI)\n  COM4  " + strDev + "/ttyS3";
-    EXPECT_EQ(strListing.substr(0, strHead.size()), strHead) << strListing;
-    EXPECT_EQ(std::count(strListing.begin(), strListing.end(), '\n'), 12 + 20) << strListing;
+    const std::string strById = tree.ById(FtdiAdapter().strById);
+    for (const std::string& strLine : {
+             "  ttyUSB0 — FT232R USB UART (A50285BI)\n    " + strDev + "/ttyUSB0\n    " + strById,
+             "  COM1  " + strDev + "/ttyS0  present: ttyS0 — built-in serial port\n",
+             "  COM2  " + strDev + "/ttyS1  no UART there\n",
+             "  COM3  -> " + strById + "  present: ttyUSB0 — FT232R USB UART (A50285BI)\n",
+         })
+        EXPECT_NE(strListing.find(strLine), std::string::npos) << strLine << "\n" << strListing;
+    EXPECT_EQ(strListing.find("ttyS1 —"), std::string::npos) << strListing; // a phantom UART
 
     CFakeTree empty;
     EXPECT_EQ(PortListing(empty.Roots()).substr(0, 30), "Serial devices: none (an adapt");
@@ -117,21 +87,16 @@ TEST(HarmlessText, KeepsPrintableAsciiOnly)
         EXPECT_EQ(HarmlessText(strIn), strOut);
 }
 
-TEST(ProgressMeter, CountsBytesRateAndTenths)
+// The last frame is short: the byte count never passes the image.
+TEST(ProgressMeter, CountsBytesAndRateUpToTheImageSize)
 {
     CProgressMeter meter;
-    EXPECT_FALSE(meter.TakePlainStep());
     meter.Start(3, 2 * 4096 + 100, 0.0);
     meter.Update(2, 2.0);
     EXPECT_EQ(meter.BytesDone(), 8192u);
     EXPECT_DOUBLE_EQ(meter.RateBytesPerSec(), 4096.0);
-    EXPECT_EQ(meter.BarText(10), "[######....] 2/3 frames  8192/8292 B  4.1 kB/s  0:00 left");
-    EXPECT_TRUE(meter.TakePlainStep());
-    EXPECT_FALSE(meter.TakePlainStep());
-    // The last frame is short: the byte count never passes the image.
     meter.Update(3, 3.0);
     EXPECT_EQ(meter.BytesDone(), 8292u);
-    EXPECT_TRUE(meter.TakePlainStep());
 }
 
 // A closure that posts itself again, as the port's does while a device floods it, must not
