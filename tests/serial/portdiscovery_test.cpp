@@ -1,7 +1,6 @@
 #include "faketree.h"
 #include "openfailure.h"
 #include "portdiscovery.h"
-#include "serialport.h"
 #include "testpty.h"
 
 #include <gtest/gtest.h>
@@ -141,12 +140,6 @@ TEST(OpenFailure, NamesTheProgramThatHoldsThePort)
         CTestPty pty;
         CHolder holder(pty.SlavePath(), c.szName, c.bLock);
         ASSERT_TRUE(holder.Ready()) << c.szName;
-        if (c.bLock) {
-            // The port object's own open is refused, and says why in its errno.
-            CSerialPort port;
-            EXPECT_FALSE(port.InitPort(nullptr, pty.SlavePath(), 1, 115200, 'N', 8, 1, 1, 64));
-            EXPECT_EQ(port.OpenError(), EBUSY);
-        }
         const SOpenFailure failure
             = ExplainOpenFailure(pty.SlavePath(), pty.SlavePath(), EBUSY, CPortRoots());
         EXPECT_EQ(failure.strReason,

@@ -16,6 +16,7 @@ TEST_F(SPortTest, MissingOrHeldPortFailsWithoutBoxThenGoodPortOpens)
     ASSERT_EQ(::flock(pty.Slave(), LOCK_EX | LOCK_NB), 0); // another program holds it
     EXPECT_FALSE(Open());
     EXPECT_FALSE(port.PortOpen());
+    EXPECT_EQ(port.OpenError(), EBUSY); // what the reason given to the user is built on
     ::flock(pty.Slave(), LOCK_UN);
 
     EXPECT_TRUE(Open());
