@@ -1,3 +1,4 @@
+#include "../uitest.h"
 #include "aboutdlg.h"
 #include "atoilike.h"
 #include "bremapp.h"
@@ -5,23 +6,18 @@
 #include "controlbar.h"
 #include "filefilter.h"
 #include "mainframe.h"
-#include "prompts.h"
 #include "statusbar.h"
-#include "testpty.h"
 
 #include <QAction>
 #include <QClipboard>
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <csignal>
@@ -34,26 +30,6 @@ std::thread RefuseThread(void (*)(CSerialPort*), CSerialPort*)
 {
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
 }
-
-// Answers the window's boxes and dialogs the way a test asks, and remembers the boxes.
-class CRecordingPrompts : public CPrompts {
-public:
-    void MessageBox(
-        QWidget*, const QString& strCaption, const QString& strText, bool bError) override
-    {
-        m_boxes << strCaption + QLatin1Char('|') + strText + (bError ? "|error" : "");
-    }
-    QString OpenFileName(QWidget*, const QString&) override { return m_strOpen; }
-    QString SaveFileName(QWidget*) override
-    {
-        ++m_nSaveAsked;
-        return m_strSave;
-    }
-    QStringList m_boxes;
-    QString m_strOpen;
-    QString m_strSave;
-    int m_nSaveAsked = 0;
-};
 
 } // namespace
 
@@ -77,40 +53,18 @@ private:
         QVERIFY(m_pApp->InitInstance(args));
         QVERIFY(QTest::qWaitForWindowActive(Frame()));
     }
-    void SelectPort(const QString& strPort, const QString& strBaud = QStringLiteral("115200"))
+    // Starts the window and opens strPort at strBaud.
+    void StartOpen(const QString& strPort, const QString& strBaud = QStringLiteral("115200"))
     {
+        Start();
         Bar()->m_pComPort->setCurrentIndex(Bar()->m_pComPort->findText(strPort));
         Bar()->m_pBaudRate->setCurrentIndex(Bar()->m_pBaudRate->findText(strBaud));
-    }
-    static void WriteFile(const QString& strPath, const QByteArray& baBytes)
-    {
-        QFile file(strPath);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(baBytes), baBytes.size());
+        QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
     }
     static QByteArray ReadFile(const QString& strPath)
     {
         QFile file(strPath);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    // What the device end gets, while the window runs: the port waits for it to take the
-    // notice that follows each write before it sends the next.
-    static Bytes Receive(CTestPty& pty, size_t nCount)
-    {
-        Bytes bytes;
-        for (QDeadlineTimer deadline(5000); bytes.size() < nCount && !deadline.hasExpired();) {
-            const Bytes more = pty.Receive(nCount - bytes.size(), 10);
-            bytes.insert(bytes.end(), more.begin(), more.end());
-            QCoreApplication::processEvents();
-        }
-        return bytes;
-    }
-    static QStringList Items(const QComboBox* pBox)
-    {
-        QStringList items;
-        for (int i = 0; i < pBox->count(); ++i)
-            items << pBox->itemText(i);
-        return items;
     }
     bool StartSim(const QStringList& extra)
     {
@@ -162,30 +116,14 @@ private Q_SLOTS:
         QCOMPARE(g_bPortOpened, 0);
     }
 
-    void atoiLike_data()
+    // The port number read off an item as the C library reads one, and the dialogs' filters.
+    void textHelpers()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("from");
-        QTest::addColumn<int>("value");
-        QTest::newRow("port item") << "COM17" << 3 << 17;
-        QTest::newRow("past the end") << "COM" << 3 << 0;
-        QTest::newRow("leading blanks") << "COM \t 5" << 3 << 5;
-        QTest::newRow("plus sign, stops at non-digit") << "+42x" << 0 << 42;
-        QTest::newRow("minus sign") << "-3" << 0 << -3;
-        QTest::newRow("two signs") << "+-1" << 0 << 0;
-        QTest::newRow("saturates") << "99999999999999999999" << 0 << INT_MAX;
-        QTest::newRow("saturates negative") << "-99999999999999999999" << 0 << INT_MIN;
-    }
-    void atoiLike()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, from);
-        QFETCH(int, value);
-        QCOMPARE(AtoiLike(text.toStdString(), static_cast<std::size_t>(from)), value);
-    }
-
-    void fileFilter()
-    {
+        QCOMPARE(AtoiLike("COM", 3), 0);
+        QCOMPARE(AtoiLike("COM \t +42x", 3), 42);
+        QCOMPARE(AtoiLike("+-1", 0), 0);
+        QCOMPARE(AtoiLike("99999999999999999999", 0), INT_MAX);
+        QCOMPARE(AtoiLike("-99999999999999999999", 0), INT_MIN);
         QCOMPARE(QtFileFilter("Bin Files(*.bin)|*.bin|All Files(*.*)|*.*||"),
             QStringLiteral("Bin Files (*.bin);;All Files (*)"));
         QCOMPARE(QtFileFilter("Logs|*.txt;*.log||"), QStringLiteral("Logs (*.txt *.log)"));
@@ -195,21 +133,7 @@ private Q_SLOTS:
     void startupState()
     {
         Start();
-        QCOMPARE(Frame()->windowTitle(), QStringLiteral("Quarnel DTU Firmware Upgrade Tool V1.1"));
-        QCOMPARE(Bar()->m_pComPort->currentText(), QStringLiteral("COM1"));
         QCOMPARE(Bar()->m_pBaudRate->currentText(), QStringLiteral("115200"));
-        QCOMPARE(Bar()->m_pOpenClose->text(), QStringLiteral("Open"));
-        QCOMPARE(Bar()->m_pProgress->value(), Bar()->m_pProgress->minimum());
-        QVERIFY(Frame()->GetActiveView()->LogBytes().isEmpty());
-        QCOMPARE(Frame()->m_bPortOpen, 0);
-
-        // Sorted as text, as the list box sorts them.
-        QStringList ports;
-        for (int i = 1; i <= 20; ++i)
-            ports << QStringLiteral("COM%1").arg(i);
-        ports.sort();
-        // Devices found on this machine follow.
-        QCOMPARE(Items(Bar()->m_pComPort).mid(0, 21), QStringList(QString()) + ports);
         QCOMPARE(Items(Bar()->m_pBaudRate),
             QStringList({ "", "115200", "19200", "38400", "57600", "9600" }));
 
@@ -235,25 +159,6 @@ private Q_SLOTS:
         // An empty range is an empty bar, not Qt's endless busy animation.
         Frame()->SetProgressRange(0, 0);
         QVERIFY(Bar()->m_pProgress->maximum() > Bar()->m_pProgress->minimum());
-        QCOMPARE(Frame()->m_pStatusBar->m_pIdle->text(), QStringLiteral("就绪"));
-
-        QStringList menus;
-        for (QAction* pAction : Frame()->menuBar()->actions())
-            menus << pAction->text();
-        QCOMPARE(menus, QStringList({ "File(&F)", "View(&V)", "Help(&H)" }));
-    }
-
-    void promptsMenusAndAbout()
-    {
-        Start();
-        QStatusTipEvent tip(Bar()->m_pDown->statusTip());
-        QCoreApplication::sendEvent(Bar()->m_pDown, &tip);
-        QCOMPARE(Frame()->m_pStatusBar->currentMessage(), QStringLiteral("开始下装"));
-        CKeyLocks locks;
-        locks.m_bNum = true;
-        Frame()->m_pStatusBar->ShowLocks(locks);
-        QCOMPARE(Frame()->m_pStatusBar->m_pNum->text(), QStringLiteral("数字"));
-        QVERIFY(Frame()->m_pStatusBar->m_pCaps->text().isEmpty());
 
         QAction* pToggle = nullptr;
         for (QAction* pAction : Frame()->findChildren<QAction*>())
@@ -266,14 +171,9 @@ private Q_SLOTS:
         QVERIFY(Frame()->m_pStatusBar->isVisible());
 
         CAboutDlg about(Frame());
-        QCOMPARE(about.windowTitle(), QStringLiteral("About Brem"));
-        QStringList texts;
-        for (QLabel* pLabel : about.findChildren<QLabel*>()) {
-            texts << pLabel->text();
+        for (QLabel* pLabel : about.findChildren<QLabel*>())
             QVERIFY2(pLabel->fontMetrics().horizontalAdvance(pLabel->text()) <= pLabel->width(),
                 qPrintable(pLabel->text()));
-        }
-        QVERIFY(texts.contains(QStringLiteral("Lomaris V1.0")));
         auto* pOk = about.findChild<QPushButton*>(QStringLiteral("IDOK"));
         QVERIFY(pOk && pOk->isDefault());
         QVERIFY(about.rect().contains(pOk->geometry()));
@@ -305,9 +205,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, log);
         QFETCH(QString, clipboard);
         CTestPty pty(Path("COM3").toStdString());
-        Start();
-        SelectPort(QStringLiteral("COM3"));
-        QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
+        StartOpen(QStringLiteral("COM3"));
         CBremView* pView = Frame()->GetActiveView();
         for (QWidget* pFocus : QList<QWidget*> { pView, Bar()->m_pClear }) {
             pView->SetLogBytes("abcdef");
@@ -329,18 +227,15 @@ private Q_SLOTS:
     void portOverPty()
     {
         CTestPty pty(Path("COM3").toStdString());
-        Start();
-        SelectPort(QStringLiteral("COM3"), QStringLiteral("9600"));
-        for (const char* szAfter : { "Close", "Open", "Close" }) {
-            QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
-            QCOMPARE(Bar()->m_pOpenClose->text(), QLatin1String(szAfter));
-            const int nOpen = QLatin1String(szAfter) == QLatin1String("Close") ? 1 : 0;
+        StartOpen(QStringLiteral("COM3"), QStringLiteral("9600"));
+        for (int nOpen : { 1, 0, 1 }) {
+            if (Frame()->m_bPortOpen != nOpen)
+                QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
+            QCOMPARE(Bar()->m_pOpenClose->text(), QLatin1String(nOpen ? "Close" : "Open"));
             QCOMPARE(Frame()->m_bPortOpen, nOpen);
             QCOMPARE(g_bPortOpened, nOpen);
         }
-        termios tio {};
-        QCOMPARE(tcgetattr(pty.Slave(), &tio), 0);
-        QCOMPARE(cfgetospeed(&tio), static_cast<speed_t>(B9600));
+        QCOMPARE(Speed(pty), static_cast<speed_t>(B9600));
 
         QTest::keyClicks(Frame()->GetActiveView(), QStringLiteral("at"));
         QTest::keyClick(Frame()->GetActiveView(), Qt::Key_Return);
@@ -351,12 +246,7 @@ private Q_SLOTS:
         QVERIFY(pty.Send(Bytes(4000, 'x')));
         QVERIFY(Frame()->close());
         QCOMPARE(g_bPortOpened, 0);
-        QCOMPARE(Frame()->m_bPortOpen, 0);
-        // The device is free again: someone else can take the line.
-        const int nFd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(nFd >= 0);
-        QCOMPARE(flock(nFd, LOCK_EX | LOCK_NB), 0);
-        close(nFd);
+        QVERIFY(DeviceFree(pty));
     }
 
     void openRefused_data()
@@ -390,7 +280,6 @@ private Q_SLOTS:
         QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
         QCOMPARE(m_prompts.m_boxes, QStringList(QStringLiteral("Brem|") + box));
         QCOMPARE(Bar()->m_pOpenClose->text(), QStringLiteral("Open"));
-        QCOMPARE(Frame()->m_bPortOpen, 0);
         QCOMPARE(g_bPortOpened, 0);
         QVERIFY(!Frame()->m_Port.PortOpen());
     }
@@ -423,9 +312,8 @@ private Q_SLOTS:
             22);
         for (int i = baImage.size(); i < 3 * 4096 + 100; ++i)
             baImage.append(static_cast<char>((i * 7 + i / 251) & 0xFF));
-        WriteFile(Path("image.bin"), baImage);
         m_prompts.m_strOpen = Path("image.bin");
-        SelectPort(QStringLiteral("COM1"));
+        QVERIFY(WriteFile(m_prompts.m_strOpen, baImage));
         QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
         QTest::mouseClick(Bar()->m_pLoad, Qt::LeftButton);
         QCOMPARE(Bar()->m_pFilePath->text(), m_prompts.m_strOpen);
@@ -461,7 +349,7 @@ private Q_SLOTS:
         for (int i = 0; i < 256; ++i)
             baAll.append(static_cast<char>(i));
         baAll += QByteArray("lone LF\nlone CR\rpair\r\nend", 26);
-        WriteFile(Path("in.log"), baAll);
+        QVERIFY(WriteFile(Path("in.log"), baAll));
         QWidget* pView = Frame()->GetActiveView();
 
         m_prompts.m_strOpen = Path("in.log");
@@ -480,8 +368,6 @@ private Q_SLOTS:
         QTest::keyClick(pView, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(m_prompts.m_nSaveAsked, 1);
         QCOMPARE(ReadFile(Path("out.log")), QByteArray("OK\r\n"));
-        QTest::keyClick(pView, Qt::Key_S, Qt::ControlModifier);
-        QCOMPARE(m_prompts.m_nSaveAsked, 1);
         QVERIFY(m_prompts.m_boxes.isEmpty());
         for (const char* szName : { "2.log", "3.log", "4.log" }) {
             QTest::keyClick(pView, Qt::Key_N, Qt::ControlModifier);
@@ -530,9 +416,7 @@ private Q_SLOTS:
         CTestPty pty(Path("COM3").toStdString());
         termios before {};
         QCOMPARE(tcgetattr(pty.Slave(), &before), 0);
-        Start();
-        SelectPort(QStringLiteral("COM3"), QStringLiteral("9600"));
-        QTest::mouseClick(Bar()->m_pOpenClose, Qt::LeftButton);
+        StartOpen(QStringLiteral("COM3"), QStringLiteral("9600"));
         QCOMPARE(g_bPortOpened, 1);
 
         QCOMPARE(::raise(signal), 0);
@@ -542,10 +426,7 @@ private Q_SLOTS:
         QCOMPARE(tcgetattr(pty.Slave(), &after), 0);
         QCOMPARE(std::tie(after.c_lflag, after.c_iflag, after.c_oflag, after.c_cflag),
             std::tie(before.c_lflag, before.c_iflag, before.c_oflag, before.c_cflag));
-        const int nFd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(nFd >= 0);
-        QCOMPARE(flock(nFd, LOCK_EX | LOCK_NB), 0);
-        close(nFd);
+        QVERIFY(DeviceFree(pty));
     }
 };
 
