@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
 # Installs what Brem builds, runs and tests with (Debian; run as root). Quiet when all is there.
+# With --windows-qt: what the cross-build of Qt for Windows needs instead.
 set -euo pipefail
 pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libx11-dev libgtest-dev
       clang-14 libclang-rt-14-dev clang-format xvfb x11-utils imagemagick fonts-wqy-microhei xauth
       libxkbcommon-x11-0 dpkg-dev file)
+for arg in "$@"; do
+    case $arg in
+    --windows-qt)
+        pkgs=(cmake ninja-build dpkg-dev qt6-base-dev qt6-base-dev-tools g++-mingw-w64-x86-64-posix
+              gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64) ;;
+    *) echo "deps.sh: unknown option $arg" >&2; exit 2 ;;
+    esac
+done
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
