@@ -99,6 +99,12 @@ void CBremApp::CreateMenus()
               pAction->setCheckable(true);
               QObject::connect(pAction, &QAction::toggled, pView, pSet);
           };
+    QAction* pLineEnds = add(pViewMenu, QStringLiteral("Line Ends as Received(&R)"),
+        QStringLiteral("Keep every received byte (NUL, CR and LF too) and break lines at CR LF, "
+                       "LF or CR; Ctrl+S saves exactly what was received and typed"));
+    pLineEnds->setCheckable(true);
+    QObject::connect(pLineEnds, &QAction::toggled, pView,
+        [pView](bool bOn) { pView->SetLineEnds(bOn ? ELineEnds::AsReceived : ELineEnds::CrLf); });
     choice("Latin-1(&L)", "Show each byte as one character instead of decoding UTF-8",
         &CBremView::SetLatin1);
     choice("Hex(&X)", "Show the log as offsets, hex bytes and text", &CBremView::SetHex);

@@ -105,6 +105,8 @@ bool CBremDoc::OnOpenDocument(const QString& strPath, QString& strError)
     progress.setValue(0);
     bool bCancelled = false;
     CLogStore store;
+    // Found by the view's rule as it is read, so the swap below need not look again.
+    store.SetLineEnds(m_pView->LineEnds());
     const bool bRead = store.ReadFrom(file, nSize, [&](int64_t nDone) {
         if ((nDone & ((int64_t(16) << 20) - 1)) == 0 && nSize > 0)
             progress.setValue(int(nDone * 1000 / nSize));

@@ -1,5 +1,7 @@
 #include "logcodec.h"
 
+#include "logstore.h"
+
 #include <QChar>
 
 #include <algorithm>
@@ -87,11 +89,14 @@ int DecodeUtf8(const unsigned char* p, int nAvail, char32_t& nChar)
 
 } // namespace
 
-SLogCell CLogCodec::Decode(const unsigned char* p, int nAvail, bool bUtf8)
+SLogCell CLogCodec::Decode(const unsigned char* p, int nAvail, bool bUtf8, ELineEnds eEnds)
 {
     const unsigned char n0 = p[0];
     if (n0 == '\r' && nAvail >= 2 && p[1] == '\n')
         return Cell(SLogCell::Break, 2, 0);
+    // A cell never starts at the LF of a pair: a lone one.
+    if ((n0 == '\r' || n0 == '\n') && eEnds == ELineEnds::AsReceived)
+        return Cell(SLogCell::Break, 1, 0);
     if (n0 == '\t')
         return Cell(SLogCell::Tab, 1, '\t');
     if (n0 < 0x20 || n0 == 0x7F)
@@ -112,6 +117,27 @@ SLogCell CLogCodec::Decode(const unsigned char* p, int nAvail, bool bUtf8)
     return Cell(DrawsNothing(nChar) ? SLogCell::Hidden : SLogCell::Glyph, nLength, nChar);
 }
 
+SLogCell CLogCodec::DecodeAt(const CLogStore& store, int64_t nPos, bool bUtf8)
+{
+    unsigned char ab[4];
+    const int nAvail = int(store.Read(nPos, reinterpret_cast<char*>(ab), 4));
+    return nAvail > 0 ? Decode(ab, nAvail, bUtf8, store.LineEnds())
+                      : SLogCell { SLogCell::Glyph, 0, 0 };
+}
+
+int64_t CLogCodec::CellStartNear(const CLogStore& store, int64_t nPos, bool bUtf8)
+{
+    for (int n = 0; n < 4 && nPos > 0; ++n) {
+        const unsigned char nByte = store.At(nPos);
+        const bool bInside
+            = (bUtf8 && IsContinuation(nByte)) || (nByte == '\n' && store.At(nPos - 1) == '\r');
+        if (!bInside)
+            break;
+        --nPos;
+    }
+    return nPos;
+}
+
 QString CLogCodec::BoxText(const SLogCell& cell)
 {
     switch (cell.m_eKind) {
@@ -124,7 +150,7 @@ QString CLogCodec::BoxText(const SLogCell& cell)
             return QLatin1String(g_aszC1[cell.m_nChar - 0x80]);
         return QStringLiteral("SHY");
     case SLogCell::Invalid:
-        return QStringLiteral("%1").arg(uint(cell.m_nChar), 2, 16, QLatin1Char('0')).toUpper();
+        return QStringLiteral("\\x") + QString::number(uint(cell.m_nChar), 16).toUpper();
     case SLogCell::Hidden:
         return QStringLiteral("%1").arg(uint(cell.m_nChar), 4, 16, QLatin1Char('0')).toUpper();
     default:
@@ -162,14 +188,52 @@ QString CLogCodec::HexRow(int64_t nOffset, const QByteArray& baBytes, int nPerRo
     return str + QLatin1Char(' ') + strText;
 }
 
-QString CLogCodec::BytesToText(const QByteArray& baBytes, bool bUtf8)
+void CLogCodec::AppendCellText(const SLogCell& cell, QString& strOut)
+{
+    switch (cell.m_eKind) {
+    case SLogCell::Glyph:
+    case SLogCell::Tab:
+        if (cell.m_nChar < 0x10000)
+            strOut += QChar(char16_t(cell.m_nChar));
+        else
+            strOut += QString::fromUcs4(&cell.m_nChar, 1);
+        break;
+    case SLogCell::Break:
+        strOut += QLatin1Char('\n');
+        break;
+    default:
+        strOut += QLatin1Char('<') + BoxText(cell) + QLatin1Char('>');
+        break;
+    }
+}
+
+int CLogCodec::UnsettledTail(const unsigned char* p, int nCount, bool bUtf8, ELineEnds eEnds)
+{
+    if (nCount <= 0)
+        return 0;
+    if (p[nCount - 1] == '\r')
+        return eEnds == ELineEnds::CrLf ? 1 : 0; // as a lone CR it breaks the same as in a pair
+    if (!bUtf8)
+        return 0;
+    // A lead byte in the last three, with too few continuation bytes after it.
+    for (int n = 1; n <= std::min(3, nCount); ++n) {
+        const unsigned char nByte = p[nCount - n];
+        if (IsContinuation(nByte))
+            continue;
+        const int nLength = nByte >= 0xF0 ? 4 : nByte >= 0xE0 ? 3 : nByte >= 0xC2 ? 2 : 1;
+        return nLength > n && nByte <= 0xF4 ? n : 0;
+    }
+    return 0;
+}
+
+QString CLogCodec::BytesToText(const QByteArray& baBytes, bool bUtf8, ELineEnds eEnds)
 {
     QString str;
     str.reserve(baBytes.size());
     const auto* p = reinterpret_cast<const unsigned char*>(baBytes.constData());
     const qsizetype nSize = baBytes.size();
     for (qsizetype i = 0; i < nSize;) {
-        const SLogCell cell = Decode(p + i, int(std::min<qsizetype>(4, nSize - i)), bUtf8);
+        const SLogCell cell = Decode(p + i, int(std::min<qsizetype>(4, nSize - i)), bUtf8, eEnds);
         i += cell.m_nBytes;
         switch (cell.m_eKind) {
         case SLogCell::Break:

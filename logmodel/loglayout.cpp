@@ -120,7 +120,7 @@ int64_t CLogLayout::LayoutRow(int64_t nStart, std::vector<SPlacedCell>* pCells, 
             nAvail = int(m_store.Read(nPos, reinterpret_cast<char*>(abyEdge), nAvail));
             p = abyEdge;
         }
-        const SLogCell cell = CLogCodec::Decode(p, nAvail, m_bUtf8);
+        const SLogCell cell = CLogCodec::Decode(p, nAvail, m_bUtf8, m_store.LineEnds());
         const qreal dWidth = CellWidth(cell, dX);
         if (dX + dWidth > m_dWidth && nPos > nStart)
             break;

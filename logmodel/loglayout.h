@@ -31,6 +31,8 @@ public:
     explicit CLogLayout(const CLogStore& store);
 
     void SetFonts(const QFont& font, const QFont& boxFont);
+    const QFont& Font() const { return m_font; }
+    const QFont& BoxFont() const { return m_boxFont; }
     void SetWidth(qreal dWidth);
     void SetUtf8(bool bUtf8);
     bool IsUtf8() const { return m_bUtf8; }

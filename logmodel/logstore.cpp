@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <new>
 #include <thread>
 
@@ -16,24 +15,19 @@
 #include <malloc.h>
 #endif
 
-namespace {
-
-// Freed blocks go back to the system, so a cleared log gives its memory back.
-void ReturnMemory()
-{
-#ifdef __GLIBC__
-    malloc_trim(0);
-#endif
-}
-
-} // namespace
-
 CLogStore::CLogStore(int nBlockBytes)
     : m_nBlockBytes(nBlockBytes)
     , m_fnClock([] { return QDateTime::currentMSecsSinceEpoch(); })
 { }
 
 CLogStore::~CLogStore() = default;
+
+void CLogStore::ReturnMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 void CLogStore::SetClock(std::function<int64_t()> fnClock)
 {
@@ -70,10 +64,29 @@ size_t CLogStore::BlockOf(int64_t nPos) const
 
 char CLogStore::ByteBefore(size_t nBlock) const
 {
-    for (size_t i = nBlock; i-- > 0;)
-        if (m_vecBlocks[i]->m_nSize > 0)
-            return m_vecBlocks[i]->m_pData[m_vecBlocks[i]->m_nSize - 1];
-    return 0;
+    if (nBlock == 0)
+        return 0;
+    const Block& block = *m_vecBlocks[nBlock - 1];
+    return block.m_pData[block.m_nSize - 1];
+}
+
+int CLogStore::ByteAfter(size_t nBlock) const
+{
+    if (nBlock + 1 >= m_vecBlocks.size())
+        return -1;
+    return static_cast<unsigned char>(m_vecBlocks[nBlock + 1]->m_pData[0]);
+}
+
+int64_t CLogStore::BreakEnd(size_t nBlock, uint32_t nOffset) const
+{
+    const Block& block = *m_vecBlocks[nBlock];
+    const int64_t nPos = m_vecStart[nBlock] + nOffset;
+    if (block.m_pData[nOffset] != '\r')
+        return nPos + 1;
+    const int nNext = int(nOffset) + 1 < block.m_nSize
+        ? static_cast<unsigned char>(block.m_pData[nOffset + 1])
+        : ByteAfter(nBlock);
+    return nPos + (nNext == '\n' ? 2 : 1);
 }
 
 int64_t CLogStore::LineStart(int64_t nLine) const
@@ -85,21 +98,25 @@ int64_t CLogStore::LineStart(int64_t nLine) const
     const int64_t nBreak = nLine - 1;
     const auto it = std::upper_bound(m_vecLineBase.begin(), m_vecLineBase.end(), nBreak);
     const size_t nBlock = size_t(it - m_vecLineBase.begin()) - 1;
-    return m_vecStart[nBlock] + m_vecBlocks[nBlock]->m_vecBreaks[nBreak - m_vecLineBase[nBlock]]
-        + 1;
+    return BreakEnd(
+        nBlock, m_vecBlocks[nBlock]->m_vecBreaks[size_t(nBreak - m_vecLineBase[nBlock])]);
 }
 
 int64_t CLogStore::LineOf(int64_t nPos) const
 {
-    if (nPos <= 0 || m_vecBlocks.empty())
+    nPos = std::min(nPos, m_nSize);
+    if (nPos <= 0)
         return 0;
-    // Breaks whose LF lies before nPos.
-    const size_t nBlock = BlockOf(std::min(nPos, m_nSize) - 1);
+    // Breaks that begin before nPos, less one that begins at the last byte and ends past nPos.
+    const int64_t nLast = nPos - 1;
+    const size_t nBlock = BlockOf(nLast);
     const Block& block = *m_vecBlocks[nBlock];
-    const int64_t nOffset = std::min(nPos, m_nSize) - 1 - m_vecStart[nBlock];
-    const auto it
-        = std::upper_bound(block.m_vecBreaks.begin(), block.m_vecBreaks.end(), uint32_t(nOffset));
-    return m_vecLineBase[nBlock] + (it - block.m_vecBreaks.begin());
+    const uint32_t nOffset = uint32_t(nLast - m_vecStart[nBlock]);
+    const auto it = std::upper_bound(block.m_vecBreaks.begin(), block.m_vecBreaks.end(), nOffset);
+    int64_t nLine = m_vecLineBase[nBlock] + (it - block.m_vecBreaks.begin());
+    if (it != block.m_vecBreaks.begin() && *(it - 1) == nOffset && BreakEnd(nBlock, nOffset) > nPos)
+        --nLine;
+    return nLine;
 }
 
 int64_t CLogStore::LineTime(int64_t nLine) const
@@ -160,7 +177,6 @@ QByteArray CLogStore::Bytes(int64_t nFrom, int64_t nTo) const
 
 void CLogStore::StampNewLine()
 {
-    m_bEndsWithBreak = false;
     const int64_t nNow = m_fnClock();
     if (m_nBreaks == 0) {
         m_nFirstLineTime = nNow;
@@ -177,26 +193,51 @@ void CLogStore::StampNewLine()
     }
 }
 
+void CLogStore::AddBreak(size_t nBlock, uint32_t nOffset)
+{
+    Block& block = *m_vecBlocks[nBlock];
+    block.m_vecBreaks.push_back(nOffset);
+    if (!block.m_vecTimes.empty())
+        block.m_vecTimes.push_back(g_nNoTime);
+    ++m_nBreaks;
+    for (size_t i = nBlock + 1; i < m_vecLineBase.size(); ++i)
+        ++m_vecLineBase[i];
+}
+
 void CLogStore::IndexAppended(size_t nBlock, int nFrom, bool bStamp)
 {
     Block& block = *m_vecBlocks[nBlock];
     const char* pData = block.m_pData.get();
-    for (int n = nFrom; n < block.m_nSize;) {
+    const char cBefore = nFrom > 0 ? pData[nFrom - 1] : ByteBefore(nBlock);
+    int nAt = nFrom;
+    if (pData[nAt] == '\n' && cBefore == '\r') {
+        // The LF of a CR that came before: it makes the pair's break (CrLf), or joins the break
+        // the CR made (AsReceived); either way no line starts here.
+        if (m_eEnds == ELineEnds::CrLf) {
+            if (nAt > 0)
+                AddBreak(nBlock, uint32_t(nAt - 1));
+            else
+                AddBreak(nBlock - 1, uint32_t(m_vecBlocks[nBlock - 1]->m_nSize - 1));
+        }
+        m_bEndsWithBreak = true;
+        ++nAt;
+    }
+    static thread_local std::vector<uint32_t> g_vecFound;
+    g_vecFound.clear();
+    FindLineBreaks(
+        pData, nAt, block.m_nSize, nAt > 0 ? pData[nAt - 1] : cBefore, -1, m_eEnds, g_vecFound);
+    for (uint32_t nBreak : g_vecFound) {
+        // A line that has a byte (if only its break's) starts when that byte arrives.
+        if (m_bEndsWithBreak && bStamp)
+            StampNewLine();
+        AddBreak(nBlock, nBreak);
+        m_bEndsWithBreak = true;
+        nAt = int(BreakEnd(nBlock, nBreak) - m_vecStart[nBlock]);
+    }
+    if (nAt < block.m_nSize) {
         if (m_bEndsWithBreak && bStamp)
             StampNewLine();
         m_bEndsWithBreak = false;
-        const void* pLf = std::memchr(pData + n, '\n', size_t(block.m_nSize - n));
-        if (!pLf)
-            break;
-        const int nLf = int(static_cast<const char*>(pLf) - pData);
-        if ((nLf > 0 ? pData[nLf - 1] : ByteBefore(nBlock)) == '\r') {
-            block.m_vecBreaks.push_back(uint32_t(nLf));
-            if (!block.m_vecTimes.empty())
-                block.m_vecTimes.push_back(g_nNoTime);
-            ++m_nBreaks;
-            m_bEndsWithBreak = true;
-        }
-        n = nLf + 1;
     }
 }
 
@@ -229,144 +270,6 @@ void CLogStore::AppendBytes(const char* pBytes, int64_t nCount, bool bStamp)
         pBytes += nTake;
         nCount -= nTake;
     }
-}
-
-void CLogStore::Reindex(size_t nBlock, const std::function<int64_t(int64_t)>& fnTime)
-{
-    // Gathered apart and copied once, so a block's vectors are allocated at their final size.
-    static thread_local std::vector<uint32_t> g_vecBreaks;
-    static thread_local std::vector<int64_t> g_vecTimes;
-    g_vecBreaks.clear();
-    g_vecTimes.clear();
-    bool bTimed = false;
-    Block& block = *m_vecBlocks[nBlock];
-    const char* pData = block.m_pData.get();
-    for (int n = 0; n < block.m_nSize; ++n) {
-        const void* pLf = std::memchr(pData + n, '\n', size_t(block.m_nSize - n));
-        if (!pLf)
-            break;
-        n = int(static_cast<const char*>(pLf) - pData);
-        if ((n > 0 ? pData[n - 1] : ByteBefore(nBlock)) == '\r') {
-            g_vecBreaks.push_back(uint32_t(n));
-            if (fnTime) {
-                g_vecTimes.push_back(fnTime(m_vecStart[nBlock] + n));
-                bTimed = bTimed || g_vecTimes.back() != g_nNoTime;
-            }
-        }
-    }
-    block.m_vecBreaks.assign(g_vecBreaks.begin(), g_vecBreaks.end());
-    if (bTimed)
-        block.m_vecTimes.assign(g_vecTimes.begin(), g_vecTimes.end());
-    else
-        std::vector<int64_t>().swap(block.m_vecTimes);
-}
-
-void CLogStore::RecountFrom(size_t nBlock)
-{
-    m_vecStart.resize(m_vecBlocks.size());
-    m_vecLineBase.resize(m_vecBlocks.size());
-    int64_t nStart = nBlock > 0 ? m_vecStart[nBlock - 1] + m_vecBlocks[nBlock - 1]->m_nSize : 0;
-    int64_t nBase = nBlock > 0
-        ? m_vecLineBase[nBlock - 1] + int64_t(m_vecBlocks[nBlock - 1]->m_vecBreaks.size())
-        : 0;
-    for (size_t i = nBlock; i < m_vecBlocks.size(); ++i) {
-        m_vecStart[i] = nStart;
-        m_vecLineBase[i] = nBase;
-        nStart += m_vecBlocks[i]->m_nSize;
-        nBase += int64_t(m_vecBlocks[i]->m_vecBreaks.size());
-    }
-    m_nSize = nStart;
-    m_nBreaks = nBase;
-}
-
-void CLogStore::AfterChange()
-{
-    m_bEndsWithBreak
-        = m_nSize == 0 || (m_nSize >= 2 && At(m_nSize - 2) == '\r' && At(m_nSize - 1) == '\n');
-    if (m_nSize == 0)
-        m_nFirstLineTime = g_nNoTime;
-}
-
-void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t nCount)
-{
-    nFrom = std::clamp<int64_t>(nFrom, 0, m_nSize);
-    nTo = std::clamp<int64_t>(nTo, nFrom, m_nSize);
-    if (nFrom == nTo && nCount == 0)
-        return;
-    if (nFrom == m_nSize) {
-        // Typed at the end: nothing to move.
-        AppendBytes(pBytes, nCount, false);
-        return;
-    }
-    const int64_t nDelta = nCount - (nTo - nFrom);
-    // The blocks the edit touches, widened by a neighbour while the result would be small, so
-    // that deleting never leaves a trail of nearly empty blocks.
-    size_t nFirst = BlockOf(nFrom);
-    size_t nLast = m_vecBlocks.empty() ? 0 : BlockOf(std::max(nFrom, nTo - 1));
-    if (m_vecBlocks.empty()) {
-        m_vecBlocks.push_back(NewBlock());
-        m_vecStart.push_back(0);
-        m_vecLineBase.push_back(0);
-    }
-    auto spanBytes = [&] {
-        return m_vecStart[nLast] + m_vecBlocks[nLast]->m_nSize - m_vecStart[nFirst] + nDelta;
-    };
-    if (nFirst > 0 && spanBytes() + m_vecBlocks[nFirst - 1]->m_nSize <= m_nBlockBytes / 2)
-        --nFirst;
-    if (nLast + 1 < m_vecBlocks.size()
-        && spanBytes() + m_vecBlocks[nLast + 1]->m_nSize <= m_nBlockBytes / 2)
-        ++nLast;
-
-    // Times of the breaks in and right after the touched blocks, by their position after the edit.
-    std::vector<std::pair<int64_t, int64_t>> vecTimes; // ascending, as the blocks are
-    for (size_t i = nFirst; i <= nLast + 1 && i < m_vecBlocks.size(); ++i) {
-        const Block& block = *m_vecBlocks[i];
-        for (size_t k = 0; k < block.m_vecBreaks.size(); ++k) {
-            const int64_t nPos = m_vecStart[i] + block.m_vecBreaks[k];
-            if (nPos < nFrom)
-                vecTimes.emplace_back(nPos, block.TimeAt(k));
-            else if (nPos >= nTo)
-                vecTimes.emplace_back(nPos + nDelta, block.TimeAt(k));
-        }
-    }
-
-    // The new bytes of the touched blocks, cut into blocks of equal size.
-    const int64_t nSpanStart = m_vecStart[nFirst];
-    const int64_t nSpanEnd = m_vecStart[nLast] + m_vecBlocks[nLast]->m_nSize;
-    QByteArray baNew;
-    baNew.reserve(qsizetype(nSpanEnd - nSpanStart + nDelta));
-    baNew += Bytes(nSpanStart, nFrom);
-    baNew.append(pBytes, qsizetype(nCount));
-    baNew += Bytes(nTo, nSpanEnd);
-    const qsizetype nPieces = (baNew.size() + m_nBlockBytes - 1) / m_nBlockBytes;
-    std::vector<std::unique_ptr<Block>> vecNew;
-    for (qsizetype k = 0; k < nPieces; ++k) {
-        const qsizetype nBegin = baNew.size() * k / nPieces;
-        const qsizetype nEnd = baNew.size() * (k + 1) / nPieces;
-        auto pBlock = NewBlock();
-        std::memcpy(pBlock->m_pData.get(), baNew.constData() + nBegin, size_t(nEnd - nBegin));
-        pBlock->m_nSize = int(nEnd - nBegin);
-        vecNew.push_back(std::move(pBlock));
-    }
-    m_vecBlocks.erase(m_vecBlocks.begin() + std::ptrdiff_t(nFirst),
-        m_vecBlocks.begin() + std::ptrdiff_t(nLast) + 1);
-    m_vecBlocks.insert(m_vecBlocks.begin() + std::ptrdiff_t(nFirst),
-        std::make_move_iterator(vecNew.begin()), std::make_move_iterator(vecNew.end()));
-
-    // Positions first, then the breaks of the new blocks and of the one after them (its first
-    // byte may have a new neighbour), then the counts that follow from them.
-    RecountFrom(nFirst);
-    const auto fnTime = [&vecTimes](int64_t nPos) {
-        const auto it = std::lower_bound(vecTimes.begin(), vecTimes.end(),
-            std::make_pair(nPos, std::numeric_limits<int64_t>::min()));
-        return it != vecTimes.end() && it->first == nPos ? it->second : g_nNoTime;
-    };
-    for (size_t i = nFirst; i < nFirst + vecNew.size() + 1 && i < m_vecBlocks.size(); ++i)
-        Reindex(i, fnTime);
-    RecountFrom(nFirst);
-    AfterChange();
-    if (nTo - nFrom > m_nBlockBytes)
-        ReturnMemory();
 }
 
 void CLogStore::Clear()
@@ -402,6 +305,12 @@ void CLogStore::Swap(CLogStore& other)
     std::swap(m_bEndsWithBreak, other.m_bEndsWithBreak);
     std::swap(m_nFirstLineTime, other.m_nFirstLineTime);
     other.Clear();
+    if (other.m_eEnds != m_eEnds) {
+        // Indexed by the other's rule: found anew by this one's.
+        const ELineEnds eEnds = m_eEnds;
+        m_eEnds = other.m_eEnds;
+        SetLineEnds(eEnds);
+    }
 }
 
 bool CLogStore::ReadFrom(
@@ -425,6 +334,10 @@ bool CLogStore::ReadFrom(
         m_vecLineBase.push_back(m_nBreaks);
         m_vecBlocks.push_back(std::move(pBlock));
         const size_t nBlock = m_vecBlocks.size() - 1;
+        // A CR that ended the block before found its LF here: the pair's break is the other's.
+        if (m_eEnds == ELineEnds::CrLf && nBlock > 0 && ByteBefore(nBlock) == '\r'
+            && m_vecBlocks[nBlock]->m_pData[0] == '\n')
+            AddBreak(nBlock - 1, uint32_t(m_vecBlocks[nBlock - 1]->m_nSize - 1));
         Reindex(nBlock, nullptr);
         m_nSize += nGot;
         m_nBreaks += int64_t(m_vecBlocks[nBlock]->m_vecBreaks.size());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lineends.h"
+
 #include <QByteArray>
 
 #include <cstdint>
@@ -10,12 +12,17 @@
 class QIODevice;
 
 // The log's bytes, kept as they are: blocks of at most g_nBlockBytes (by default) with the line
-// breaks (the pair CR LF) of each block indexed beside it, and the arrival time of every line that
-// came in by Append. About one byte of memory per byte, plus four per line break and eight more
-// for each break in a block where some line has a time.
+// breaks of each block indexed beside it, and the arrival time of every line that came in by
+// Append. About one byte of memory per byte, plus four per line break and eight more for each
+// break in a block where some line has a time.
 //
-// A line is what lies between two breaks; line k (from 0) starts after the k-th break. A break
-// belongs to the block that holds its LF.
+// Which bytes break a line is the store's ELineEnds: CR LF only, or CR LF, lone CR and lone LF. A
+// line is what lies between two breaks; line k (from 0) starts after the k-th break. A break
+// belongs to the block that holds its first byte. A CR at the very end is a break as soon as it
+// comes (AsReceived); an LF that follows it later joins it, and moves the next line's start by one.
+//
+// Bytes are read in place through Span, block by block; a search for bytes that may straddle two
+// blocks reads the few bytes at the edge with Read.
 class CLogStore {
 public:
     // One huge page: filling a gigabyte costs 512 page faults instead of 262144.
@@ -30,6 +37,11 @@ public:
 
     // Milliseconds since the epoch; asked once for each line an append starts.
     void SetClock(std::function<int64_t()> fnClock);
+
+    // Finds every break anew by the other rule (a gigabyte takes about a second); lines that are
+    // there either way keep their times.
+    void SetLineEnds(ELineEnds eEnds);
+    ELineEnds LineEnds() const { return m_eEnds; }
 
     int64_t Size() const { return m_nSize; }
     int64_t LineCount() const { return m_nBreaks + 1; }
@@ -51,8 +63,10 @@ public:
     void AppendByte(char cByte)
     {
         Block* pLast = m_vecBlocks.empty() ? nullptr : m_vecBlocks.back().get();
-        // One byte into a block with room and no line to stamp: the common case, kept short.
-        if (pLast && pLast->m_nSize < m_nBlockBytes && cByte != '\n' && !m_bEndsWithBreak) {
+        // One byte into a block with room and no line to stamp or break to find: the common
+        // case, kept short.
+        if (pLast && pLast->m_nSize < m_nBlockBytes && !m_bEndsWithBreak && cByte != '\n'
+            && cByte != '\r') {
             pLast->m_pData[pLast->m_nSize++] = cByte;
             ++m_nSize;
             return;
@@ -63,7 +77,7 @@ public:
     // breaks it leaves alone keep theirs.
     void Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t nCount);
     void Clear();
-    // Takes the other store's content; the other is left empty.
+    // Takes the other store's content, indexed by this store's rule; the other is left empty.
     void Swap(CLogStore& other);
 
     // Reads nCount bytes (the whole content) from the device. fnProgress gets the bytes read so
@@ -79,7 +93,7 @@ private:
         };
         std::unique_ptr<char[], Free> m_pData;
         int m_nSize = 0;
-        std::vector<uint32_t> m_vecBreaks; // offsets of the LFs of CR LF pairs, ascending
+        std::vector<uint32_t> m_vecBreaks; // offsets of the breaks' first bytes, ascending
         // One per break: when the line after it began. Empty while none has a time (loaded).
         std::vector<int64_t> m_vecTimes;
         int64_t TimeAt(size_t nBreak) const
@@ -89,9 +103,16 @@ private:
     };
 
     std::unique_ptr<Block> NewBlock() const;
+    // Freed blocks go back to the system, so a cleared log gives its memory back.
+    static void ReturnMemory();
     // The block holding nPos, or the last block for nPos == Size().
     size_t BlockOf(int64_t nPos) const;
+    // Blocks are never empty: the byte before a block is the last of the one before it.
     char ByteBefore(size_t nBlock) const;
+    int ByteAfter(size_t nBlock) const;
+    // Where the line after the break at nOffset of the block starts.
+    int64_t BreakEnd(size_t nBlock, uint32_t nOffset) const;
+    void AddBreak(size_t nBlock, uint32_t nOffset);
     void AppendBytes(const char* pBytes, int64_t nCount, bool bStamp);
     void IndexAppended(size_t nBlock, int nFrom, bool bStamp);
     void StampNewLine();
@@ -101,6 +122,7 @@ private:
     void AfterChange();
 
     const int m_nBlockBytes;
+    ELineEnds m_eEnds = ELineEnds::CrLf;
     std::vector<std::unique_ptr<Block>> m_vecBlocks;
     std::vector<int64_t> m_vecStart; // first position of each block
     std::vector<int64_t> m_vecLineBase; // breaks before each block

@@ -58,15 +58,19 @@ CControlBar::CControlBar(QWidget* pParent)
         QStringLiteral("下装"));
     m_pFilePath = new QLineEdit(this);
     m_pFilePath->setObjectName(QStringLiteral("IDC_FILEPATH"));
+    m_pFilePath->setAccessibleName(QStringLiteral("Image file"));
     m_pProgress = new QProgressBar(this);
     m_pProgress->setObjectName(QStringLiteral("IDC_PROGRESS"));
     m_pProgress->setRange(0, 100);
     m_pProgress->setValue(0);
     m_pProgress->setTextVisible(false);
+    m_pProgress->setAccessibleName(QStringLiteral("Download progress"));
     m_pComPort = MakeList(this, "IDC_COMPORT", ports);
+    m_pComPort->setAccessibleName(QStringLiteral("Port"));
     m_pOpenClose = MakeButton(this, "IDC_OPENCLOSE", QStringLiteral("Open"),
         QStringLiteral("串口操作"), QStringLiteral("串口"));
     m_pBaudRate = MakeList(this, "IDC_BAUDRATE", rates);
+    m_pBaudRate->setAccessibleName(QStringLiteral("Baud rate"));
     m_pClear = MakeButton(this, "IDC_CLEAR", QStringLiteral("Clear"), QString(), QString());
 
     m_pLoad->setGeometry(du.Rect(261, 7, 28, 15));

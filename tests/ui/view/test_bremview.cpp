@@ -101,54 +101,6 @@ private Q_SLOTS:
     }
     void cleanup() { delete m_pView; }
 
-    // The store against a plain byte array: appends and edits anywhere, across block edges.
-    void StoreKeepsBytesAndLines()
-    {
-        QRandomGenerator random(42);
-        CLogStore store(4096);
-        int64_t nNow = 1000;
-        store.SetClock([&nNow] { return nNow; });
-        QByteArray baModel;
-        for (int nStep = 0; nStep < 400; ++nStep) {
-            ++nNow;
-            const QByteArray baNew
-                = RandomBytes(random, random.bounded(nStep % 50 == 0 ? 20000 : 300));
-            const int64_t nFrom = random.bounded(int(baModel.size()) + 1);
-            const int64_t nTo = std::min<int64_t>(baModel.size(), nFrom + random.bounded(2000));
-            switch (random.bounded(3)) {
-            case 0:
-                store.Append(baNew.constData(), baNew.size());
-                baModel += baNew;
-                break;
-            case 1:
-                store.Replace(nFrom, nTo, baNew.constData(), baNew.size());
-                baModel.replace(nFrom, nTo - nFrom, baNew);
-                break;
-            default:
-                store.Replace(nFrom, nTo, nullptr, 0);
-                baModel.remove(nFrom, nTo - nFrom);
-                break;
-            }
-            QCOMPARE(store.Size(), baModel.size());
-        }
-        QCOMPARE(store.Bytes(0, store.Size()), baModel);
-        QList<int64_t> starts { 0 };
-        for (qsizetype i = 1; i < baModel.size(); ++i)
-            if (baModel[i] == '\n' && baModel[i - 1] == '\r')
-                starts << i + 1;
-        QCOMPARE(store.LineCount(), starts.size());
-        for (int64_t nLine = 0; nLine < starts.size(); ++nLine) {
-            QCOMPARE(store.LineStart(nLine), starts[nLine]);
-            QCOMPARE(store.LineOf(starts[nLine]), nLine);
-            if (starts[nLine] > 0)
-                QCOMPARE(store.LineOf(starts[nLine] - 1), nLine - 1);
-        }
-        QBuffer buffer;
-        buffer.open(QIODevice::WriteOnly);
-        QVERIFY(store.WriteTo(buffer));
-        QCOMPARE(buffer.data(), baModel);
-    }
-
     // Lines that arrive are stamped when their first byte comes; typed ones have no time, and an
     // edit elsewhere leaves the stamps alone.
     void ArrivalTimes()
@@ -193,60 +145,6 @@ private Q_SLOTS:
         file.close();
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), m_pView->LogBytes());
-    }
-
-    // Each cell as its kind's letter (Glyph, Tab, Break, Named, Invalid, Hidden) and byte count.
-    void Decode_data()
-    {
-        QTest::addColumn<QByteArray>("baBytes");
-        QTest::addColumn<bool>("bUtf8");
-        QTest::addColumn<QString>("strCells");
-        QTest::newRow("utf-8 text")
-            << QByteArray("\xe5\xb0\xb1\xe7\xbb\xaa.") << true << "G3 G3 G1";
-        QTest::newRow("cut sequence") << QByteArray("\xe4\xb8") << true << "I1 I1";
-        QTest::newRow("overlong, surrogate, too high")
-            << QByteArray("\xc0\x80\xed\xa0\x80\xf4\x90\x80\x80") << true
-            << "I1 I1 I1 I1 I1 I1 I1 I1 I1";
-        QTest::newRow("four bytes") << QByteArray("\xf0\x9f\x98\x80") << true << "G4";
-        QTest::newRow("c1 and hidden")
-            << QByteArray("\xc2\x85\xe2\x80\xae\xef\xbb\xbf") << true << "N2 H3 H3";
-        QTest::newRow("controls") << QByteArray("\r\n\n\r\x7f\t") << true << "B2 N1 N1 N1 T1";
-        QTest::newRow("latin-1") << QByteArray("\xe9\x85\xad\xa0") << false << "G1 N1 N1 G1";
-    }
-    void Decode()
-    {
-        QFETCH(QByteArray, baBytes);
-        QFETCH(bool, bUtf8);
-        QFETCH(QString, strCells);
-        QStringList cells;
-        const auto* p = reinterpret_cast<const unsigned char*>(baBytes.constData());
-        for (qsizetype i = 0; i < baBytes.size();) {
-            const SLogCell cell
-                = CLogCodec::Decode(p + i, int(std::min<qsizetype>(4, baBytes.size() - i)), bUtf8);
-            QVERIFY(cell.m_nBytes > 0);
-            cells << QStringLiteral("GTBNIH")[cell.m_eKind] + QString::number(cell.m_nBytes);
-            i += cell.m_nBytes;
-        }
-        QCOMPARE(cells.join(' '), strCells);
-    }
-
-    void BoxNamesAndForeignText()
-    {
-        const auto box = [](const char* sz, bool bUtf8) {
-            return CLogCodec::BoxText(CLogCodec::Decode(
-                reinterpret_cast<const unsigned char*>(sz), int(strlen(sz)), bUtf8));
-        };
-        QCOMPARE(box("\x7f", true), QStringLiteral("DEL"));
-        QCOMPARE(box("\x01", true), QStringLiteral("SOH"));
-        QCOMPARE(box("\x9b", false), QStringLiteral("CSI"));
-        QCOMPARE(box("\xff", true), QStringLiteral("FF"));
-        QCOMPARE(box("\x0c", true), QStringLiteral("FF"));
-        QCOMPARE(box("\xe2\x80\x8b", true), QStringLiteral("200B"));
-        // Text from other programs: line endings become CR LF, control pictures their bytes.
-        QCOMPARE(CLogCodec::TextToBytes(QStringLiteral("a\nb\r\nc\rd\u240D\u2400\u2421\u4E2D")),
-            QByteArray("a\r\nb\r\nc\r\nd\r\0\x7f\xe4\xb8\xad", 16));
-        QCOMPARE(CLogCodec::BytesToText(QByteArray("a\r\n\x01\xff", 5), true),
-            QStringLiteral("a\n\u2401\uFFFD"));
     }
 
     // A written line stops at its first zero and ends with CR LF; of the bytes received, a lone
@@ -304,41 +202,14 @@ private Q_SLOTS:
         QVERIFY(m_host.m_baWritten.isEmpty());
     }
 
-    // A UTF-8 character whose bytes come in two deliveries shows as one character.
-    void SequenceCutAcrossDeliveries()
-    {
-        Feed("\xe4");
-        m_pView->FlushPending();
-        Feed("\xb8\xad!");
-        CLogLayout layout(m_pView->Store());
-        std::vector<SPlacedCell> cells;
-        layout.LayoutRow(0, &cells);
-        QCOMPARE(cells.size(), size_t(2));
-        QCOMPARE(cells[0].m_cell.m_nChar, char32_t(0x4E2D));
-    }
-
-    // A line far longer than the screen: every position's row start is the one found by walking
-    // the line from its start, and the caret at the end is shown.
-    void LongLineRows()
+    // A line far longer than the screen: the caret at its end is shown, and Ctrl+Home and
+    // Ctrl+End go to either end.
+    void LongLineCaret()
     {
         QByteArray baLine;
         for (int n = 0; n < 200000; ++n)
             baLine += n % 97 == 0 ? "\xe4\xb8\xad" : n % 89 == 0 ? "\t" : "x";
         Feed(baLine);
-        CLogLayout layout(m_pView->Store());
-        layout.SetFonts(m_pView->font(), m_pView->font());
-        layout.SetWidth(300);
-        QList<int64_t> starts;
-        for (int64_t nRow = 0; nRow >= 0; nRow = layout.NextRow(nRow))
-            starts << nRow;
-        QVERIFY(starts.size() > 100);
-        QRandomGenerator random(3);
-        for (int n = 0; n < 200; ++n) {
-            const int64_t nPos = random.bounded(int(m_pView->Store().Size()) + 1);
-            auto it = std::upper_bound(starts.begin(), starts.end(), nPos);
-            QCOMPARE(layout.RowStartOf(nPos), *(it - 1));
-        }
-        QCOMPARE(layout.PrevRow(starts.last()), starts[starts.size() - 2]);
         QVERIFY(m_pView->IsCaretVisible());
         Press(Qt::Key_Home, Qt::ControlModifier);
         QCOMPARE(m_pView->TopPos(), 0);
@@ -387,11 +258,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("strText");
         QTest::addColumn<QByteArray>("baSent");
         QTest::addColumn<QByteArray>("baLog");
-        // Pressed in "ab|cd": unless given, the log shows what was sent at the caret.
+        QTest::addColumn<QByteArray>("baKept");
+        // Pressed in "ab|cd": unless given, the log shows what was sent at the caret; with line
+        // ends as received, it keeps what was sent.
         const auto row = [](const char* szName, int nKey, int nMods, const QString& strText,
                              const QByteArray& baSent, const QByteArray& baLog = {}) {
-            QTest::newRow(szName) << nKey << nMods << strText << baSent
-                                  << (baLog.isNull() ? "ab" + baSent + "cd" : baLog);
+            const QByteArray baShown = baLog.isNull() ? "ab" + baSent + "cd" : baLog;
+            QTest::newRow(szName) << nKey << nMods << strText << baSent << baShown
+                                  << (baSent.isEmpty() ? baShown : "ab" + baSent + "cd");
         };
         const int nCtrl = Qt::ControlModifier;
         row("letter", Qt::Key_X, 0, "x", "x");
@@ -416,16 +290,19 @@ private Q_SLOTS:
         QFETCH(QString, strText);
         QFETCH(QByteArray, baSent);
         QFETCH(QByteArray, baLog);
-        Load("abcd", 2);
-        Press(nKey, Qt::KeyboardModifiers(nMods), strText);
-        QCOMPARE(m_host.m_baWritten, baSent);
-        QCOMPARE(m_pView->LogBytes(), baLog);
-        // The hex view sends the same and leaves the log alone.
-        m_host.m_baWritten.clear();
-        m_pView->SetHex(true);
-        Press(nKey, Qt::KeyboardModifiers(nMods), strText);
-        QCOMPARE(m_host.m_baWritten, baSent);
-        QCOMPARE(m_pView->LogBytes(), baLog);
+        QFETCH(QByteArray, baKept);
+        // The hex view types as the text view does.
+        for (bool bHex : { false, true }) {
+            for (ELineEnds eEnds : { ELineEnds::CrLf, ELineEnds::AsReceived }) {
+                m_pView->SetHex(bHex);
+                m_pView->SetLineEnds(eEnds);
+                m_host.m_baWritten.clear();
+                Load("abcd", 2);
+                Press(nKey, Qt::KeyboardModifiers(nMods), strText);
+                QCOMPARE(m_host.m_baWritten, baSent);
+                QCOMPARE(m_pView->LogBytes(), eEnds == ELineEnds::CrLf ? baLog : baKept);
+            }
+        }
     }
 
     // Backspace and Delete take a whole character or line break, never half of one.
