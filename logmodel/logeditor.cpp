@@ -20,7 +20,7 @@ void CLogEditor::AppendLine(const std::string& strText)
     AfterAppend();
 }
 
-bool CLogEditor::AppendRaw(const unsigned char* pBytes, uint32_t nCount)
+bool CLogEditor::AppendRun(const unsigned char* pBytes, uint32_t nCount)
 {
     if (!pBytes || nCount == 0)
         return false;
@@ -52,21 +52,6 @@ bool CLogEditor::AppendRaw(const unsigned char* pBytes, uint32_t nCount)
     if (bAppended)
         AfterAppend();
     return bAppended;
-}
-
-bool CLogEditor::TakeFull()
-{
-    const bool bFull = m_bFull;
-    m_bFull = false;
-    return bFull;
-}
-
-void CLogEditor::AfterAppend()
-{
-    // Appends cannot be undone, and the operator's edits before one no longer can either.
-    if (!m_vecUndo.empty())
-        m_vecUndo.clear();
-    m_nCaret = m_nAnchor = m_store.Size();
 }
 
 void CLogEditor::SetSelection(int64_t nAnchor, int64_t nCaret)

@@ -30,9 +30,24 @@ public:
     // Received bytes, by the store's rule. CrLf: CR gives CR LF, LF is not kept and touches
     // nothing (not even the caret), NUL only moves the caret to the end. AsReceived: each byte as
     // it came. False when nothing changed.
-    bool AppendRaw(const unsigned char* pBytes, uint32_t nCount);
+    bool AppendRaw(const unsigned char* pBytes, uint32_t nCount)
+    {
+        // One byte that is no line end and no NUL, with room for it: the same in either mode,
+        // and the common case, kept short.
+        if (nCount == 1 && pBytes && *pBytes > '\r' && m_store.Size() + 2 <= g_nMaxLogBytes) {
+            m_store.AppendByte(char(*pBytes));
+            AfterAppend();
+            return true;
+        }
+        return AppendRun(pBytes, nCount);
+    }
     // Whether something was refused for want of room since the last call.
-    bool TakeFull();
+    bool TakeFull()
+    {
+        const bool bFull = m_bFull;
+        m_bFull = false;
+        return bFull;
+    }
 
     int64_t Caret() const { return m_nCaret; }
     int64_t Anchor() const { return m_nAnchor; }
@@ -68,7 +83,14 @@ private:
         bool m_bTyping = false;
     };
 
-    void AfterAppend();
+    bool AppendRun(const unsigned char* pBytes, uint32_t nCount);
+    void AfterAppend()
+    {
+        // Appends cannot be undone, and the operator's edits before one no longer can either.
+        if (!m_vecUndo.empty())
+            m_vecUndo.clear();
+        m_nCaret = m_nAnchor = m_store.Size();
+    }
     int64_t Edit(const QByteArray& baBytes, bool bTyping);
     int CellBytesAt(int64_t nPos) const;
 

@@ -118,8 +118,6 @@ void CBremView::AfterAppend()
     m_bShowCaret = true;
     m_bWindowStale = true;
     ScheduleFrame();
-    if (!m_timerAccessible.isActive() && QAccessible::isActive())
-        m_timerAccessible.start();
 }
 
 void CBremView::ReportFull()

@@ -4,6 +4,7 @@
 #include "logcodec.h"
 #include "logpainter.h"
 
+#include <QAccessible>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -94,6 +95,9 @@ void CBremView::SyncScrollBar()
 
 void CBremView::Refresh()
 {
+    // A screen reader hears of appends from here, once a frame at most, not once a byte.
+    if (m_bWindowStale && !m_timerAccessible.isActive() && QAccessible::isActive())
+        m_timerAccessible.start();
     UpdateLayoutWidth();
     if (m_bShowCaret) {
         m_bShowCaret = false;

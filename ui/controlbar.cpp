@@ -3,15 +3,23 @@
 #include "dialogunits.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
 namespace {
 
-QComboBox* MakeList(QWidget* pParent, const char* szName, const QStringList& items)
+QComboBox* MakeList(
+    QWidget* pParent, const char* szName, const QStringList& items, const QString& strLabel)
 {
     auto* pCombo = new QComboBox(pParent);
+    // On Linux a screen reader names a list box by the label that points at it (its own name is
+    // its text); the bar has no room for a visible one.
+    auto* pLabel = new QLabel(strLabel, pParent);
+    pLabel->setBuddy(pCombo);
+    pLabel->hide();
+    pCombo->setAccessibleName(strLabel);
     pCombo->setObjectName(QLatin1String(szName));
     pCombo->setEditable(true);
     // A drop-down list never gains items from what is typed into it.
@@ -19,6 +27,7 @@ QComboBox* MakeList(QWidget* pParent, const char* szName, const QStringList& ite
     pCombo->addItems(items);
     pCombo->model()->sort(0);
     pCombo->setCurrentIndex(-1);
+    pCombo->lineEdit()->setAccessibleName(strLabel);
     return pCombo;
 }
 
@@ -65,12 +74,10 @@ CControlBar::CControlBar(QWidget* pParent)
     m_pProgress->setValue(0);
     m_pProgress->setTextVisible(false);
     m_pProgress->setAccessibleName(QStringLiteral("Download progress"));
-    m_pComPort = MakeList(this, "IDC_COMPORT", ports);
-    m_pComPort->setAccessibleName(QStringLiteral("Port"));
+    m_pComPort = MakeList(this, "IDC_COMPORT", ports, QStringLiteral("Port"));
     m_pOpenClose = MakeButton(this, "IDC_OPENCLOSE", QStringLiteral("Open"),
         QStringLiteral("串口操作"), QStringLiteral("串口"));
-    m_pBaudRate = MakeList(this, "IDC_BAUDRATE", rates);
-    m_pBaudRate->setAccessibleName(QStringLiteral("Baud rate"));
+    m_pBaudRate = MakeList(this, "IDC_BAUDRATE", rates, QStringLiteral("Baud rate"));
     m_pClear = MakeButton(this, "IDC_CLEAR", QStringLiteral("Clear"), QString(), QString());
 
     m_pLoad->setGeometry(du.Rect(261, 7, 28, 15));

@@ -2,16 +2,21 @@
 #include "bremview.h"
 #include "bremviewhost.h"
 #include "logcodec.h"
-#include "loglayout.h"
 #include "logstore.h"
 
+#include <QAccessible>
 #include <QBuffer>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
 namespace {
 
@@ -53,6 +58,34 @@ QByteArray Received(const QByteArray& baFed)
             ba += c;
     }
     return ba;
+}
+
+// What the view told assistive technology: each event's type, position and text.
+struct SHeard {
+    QAccessible::Event m_eType;
+    int m_nPos;
+    QString m_strText;
+};
+QList<SHeard> g_listHeard;
+
+void Hear(QAccessibleEvent* pEvent)
+{
+    if (pEvent->type() == QAccessible::TextInserted) {
+        const auto* p = static_cast<QAccessibleTextInsertEvent*>(pEvent);
+        g_listHeard << SHeard { p->type(), p->changePosition(), p->textInserted() };
+    } else if (pEvent->type() == QAccessible::TextUpdated) {
+        const auto* p = static_cast<QAccessibleTextUpdateEvent*>(pEvent);
+        g_listHeard << SHeard { p->type(), p->changePosition(), p->textInserted() };
+    } else if (pEvent->type() == QAccessible::TextCaretMoved) {
+        const auto* p = static_cast<QAccessibleTextCursorEvent*>(pEvent);
+        g_listHeard << SHeard { p->type(), p->cursorPosition(), QString() };
+    }
+}
+
+int CountHeard(QAccessible::Event eType)
+{
+    return int(std::count_if(g_listHeard.begin(), g_listHeard.end(),
+        [eType](const SHeard& heard) { return heard.m_eType == eType; }));
 }
 
 } // namespace
@@ -159,13 +192,43 @@ private Q_SLOTS:
             QByteArray("Handshake OK\r\nab\r\n\r\nOK\r\nA\r\nB\x01\x7f\x85\xff"));
     }
 
+    // A saved log loads as its bytes in either mode, breaks lines by the mode's rule (and anew
+    // when the mode changes) and saves back unchanged.
+    void LoadingInEachMode()
+    {
+        QTemporaryDir dir;
+        const QString strPath = dir.filePath(QStringLiteral("log.txt"));
+        const QByteArray baFile("a\nb\rc\r\nd\n\re\0", 13);
+        QFile file(strPath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(baFile) == baFile.size());
+        file.close();
+        CBremDoc doc(m_pView, nullptr);
+        QString strError;
+        for (ELineEnds eEnds : { ELineEnds::CrLf, ELineEnds::AsReceived }) {
+            m_pView->SetLineEnds(eEnds);
+            QVERIFY(doc.OnOpenDocument(strPath, strError));
+            QCOMPARE(m_pView->LogBytes(), baFile);
+            QCOMPARE(m_pView->Store().LineCount(), eEnds == ELineEnds::CrLf ? 2 : 6);
+            m_pView->SetLineEnds(
+                eEnds == ELineEnds::CrLf ? ELineEnds::AsReceived : ELineEnds::CrLf);
+            QCOMPARE(m_pView->Store().LineCount(), eEnds == ELineEnds::CrLf ? 6 : 2);
+            QVERIFY(doc.OnSaveDocument(strPath, strError));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), baFile);
+            file.close();
+        }
+    }
+
     // Random bytes, received in random pieces, then loaded, shown, walked over, copied and
-    // pasted in every display: the bytes never change.
+    // pasted in every display and line-end mode: the bytes never change, and the caret stops at
+    // the same cell edges going either way.
     void RandomBytesSurviveEveryDisplay()
     {
         QRandomGenerator random(7);
-        for (int nMode = 0; nMode < 4; ++nMode) {
-            SetDisplay(nMode);
+        for (int nMode = 0; nMode < 8; ++nMode) {
+            SetDisplay(nMode % 4);
+            const ELineEnds eEnds = nMode < 4 ? ELineEnds::CrLf : ELineEnds::AsReceived;
+            m_pView->SetLineEnds(eEnds);
             const QByteArray baFed = RandomBytes(random, 20000);
             m_pView->ClearLog();
             for (qsizetype i = 0; i < baFed.size();) {
@@ -174,25 +237,27 @@ private Q_SLOTS:
                     reinterpret_cast<const unsigned char*>(baFed.constData() + i), uint32_t(n));
                 i += n;
             }
-            const QByteArray baLog = Received(baFed);
-            QCOMPARE(m_pView->LogBytes(), baLog);
+            QCOMPARE(m_pView->LogBytes(), eEnds == ELineEnds::CrLf ? Received(baFed) : baFed);
             m_pView->grab(); // paints the end
 
             const QByteArray baFile = RandomBytes(random, 3000);
             m_pView->SetLogBytes(baFile);
             m_pView->grab();
             QCOMPARE(m_pView->LogBytes(), baFile);
-            if (nMode == 2)
+            if (nMode % 4 == 2)
                 continue; // no caret or clipboard in the hex view
-            // The caret steps over every cell to the end and back, one boundary at a time.
-            int nSteps = 0;
-            for (int64_t nLast = -1; m_pView->CaretPos() != nLast; ++nSteps) {
-                nLast = m_pView->CaretPos();
-                Press(Qt::Key_Right);
-                QVERIFY(m_pView->CaretPos() >= nLast);
-            }
+            QList<int64_t> edges { 0 };
+            for (Press(Qt::Key_Right); m_pView->CaretPos() != edges.last(); Press(Qt::Key_Right))
+                edges << m_pView->CaretPos();
             QCOMPARE(m_pView->CaretPos(), baFile.size());
-            QVERIFY(nSteps > baFile.size() / 4);
+            QVERIFY(edges.size() > baFile.size() / 4);
+            QList<int64_t> back { m_pView->CaretPos() };
+            while (back.first() > 0) {
+                Press(Qt::Key_Left);
+                QVERIFY(m_pView->CaretPos() < back.first());
+                back.prepend(m_pView->CaretPos());
+            }
+            QCOMPARE(back, edges);
             m_pView->SelectAll();
             m_pView->Copy();
             m_pView->ClearLog();
@@ -238,6 +303,78 @@ private Q_SLOTS:
             QVERIFY(m_pView->IsCaretVisible());
         }
         QCOMPARE(m_pView->LogBytes(), baLog + "X");
+    }
+
+    // The log through the accessibility interface, as a screen reader gets it over AT-SPI.
+    void ScreenReaderReadsTheLog()
+    {
+        QAccessible::installUpdateHandler(Hear);
+        QPlatformAccessibility* pAccessibility
+            = QGuiApplicationPrivate::platformIntegration()->accessibility();
+        QVERIFY(pAccessibility);
+        pAccessibility->setActive(true);
+        g_listHeard.clear();
+        QAccessibleInterface* pFace = QAccessible::queryAccessibleInterface(m_pView);
+        QVERIFY(pFace && pFace->textInterface());
+        QCOMPARE(pFace->role(), QAccessible::Terminal);
+        QCOMPARE(pFace->text(QAccessible::Name), QStringLiteral("Device log"));
+        QAccessibleTextInterface* pText = pFace->textInterface();
+
+        // The text as the view shows it, with the caret after it, and one insert for it all.
+        Feed(QByteArray("OK\r\n\x1b[0m\xff\0", 10));
+        m_pView->FlushPending();
+        const QString strFirst = QStringLiteral("OK\n<ESC>[0m<\\xFF>");
+        QCOMPARE(pText->text(0, pText->characterCount()), strFirst);
+        QCOMPARE(pText->cursorPosition(), strFirst.size());
+        QCOMPARE(CountHeard(QAccessible::TextInserted), 1);
+        QCOMPARE(g_listHeard.first().m_strText, strFirst);
+
+        // More bytes: heard later, after what was there, whose offsets still hold.
+        g_listHeard.clear();
+        Feed("more");
+        QCOMPARE(CountHeard(QAccessible::TextInserted), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(CountHeard(QAccessible::TextInserted), 1, 2000);
+        QCOMPARE(g_listHeard.first().m_nPos, strFirst.size());
+        QCOMPARE(g_listHeard.first().m_strText, QStringLiteral("more"));
+        QCOMPARE(pText->text(0, strFirst.size()), strFirst);
+        QCOMPARE(pText->cursorPosition(), pText->characterCount());
+
+        // The screen reader moves the caret and selects.
+        pText->setCursorPosition(1);
+        QCOMPARE(m_pView->CaretPos(), 1);
+        pText->setSelection(0, 3, 11);
+        QCOMPARE(m_pView->SelectedBytes(), QByteArray("\x1b[0m"));
+        int nStart = 0, nEnd = 0;
+        pText->selection(0, &nStart, &nEnd);
+        QCOMPARE(pText->text(nStart, nEnd), QStringLiteral("<ESC>[0m"));
+        QVERIFY(pText->characterRect(3).isValid());
+
+        // A flood for a second is told a few times, not once per byte.
+        g_listHeard.clear();
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 1000) {
+            Feed("0123456789abcdef\r");
+            QCoreApplication::processEvents();
+        }
+        const int nTold
+            = CountHeard(QAccessible::TextInserted) + CountHeard(QAccessible::TextUpdated);
+        QVERIFY2(nTold >= 1 && nTold <= 6, qPrintable(QString::number(nTold)));
+
+        // A large log: the text around the caret, never the whole log.
+        QByteArray baLarge;
+        for (int n = 0; baLarge.size() < 16 * 1024 * 1024; ++n)
+            baLarge += "line " + QByteArray::number(n) + "\r\n";
+        m_pView->SetLogBytes(baLarge);
+        QVERIFY(pText->characterCount() <= CLogTextWindow::g_nMaxBytes);
+        QVERIFY(pText->text(0, 14).startsWith(QStringLiteral("line 0\nline 1\n")));
+        Press(Qt::Key_End, Qt::ControlModifier);
+        QVERIFY(pText->characterCount() <= CLogTextWindow::g_nMaxBytes);
+        QVERIFY(pText->text(0, pText->characterCount()).endsWith(QStringLiteral("\n")));
+        QCOMPARE(pText->cursorPosition(), pText->characterCount());
+
+        pAccessibility->setActive(false);
+        QAccessible::installUpdateHandler(nullptr);
     }
 
     void TypingWithThePortClosedOnlyComplains()
