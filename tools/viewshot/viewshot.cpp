@@ -1,4 +1,6 @@
-// The window with a sample terminal session in its log, shown as hex or with arrival times.
+// The window with a sample terminal session in its log, shown as hex or with arrival times; or
+// with lines from a device that ends them with LF alone and one that ends them with CR alone,
+// with line ends as the terminal always took them ("crlf") or as received ("received").
 #include "bremapp.h"
 #include "bremview.h"
 #include "mainframe.h"
@@ -16,6 +18,29 @@ int main(int argc, char* argv[])
         return 1;
     CMainFrame* pFrame = theApp.MainFrame();
     CBremView* pView = pFrame->GetActiveView();
+    const auto trigger = [pFrame](const QString& strItem) {
+        for (QAction* pAction : pFrame->findChildren<QAction*>())
+            if (pAction->text() == strItem)
+                pAction->trigger();
+    };
+    const auto receive = [pFrame](const QByteArray& baBytes) {
+        for (char c : baBytes) {
+            const auto nByte = static_cast<unsigned char>(c);
+            pFrame->AppendRaw(&nByte, 1);
+        }
+    };
+    if (strShow == QLatin1String("crlf") || strShow == QLatin1String("received")) {
+        if (strShow == QLatin1String("received"))
+            trigger(QStringLiteral("Line Ends as Received(&R)"));
+        pFrame->AppendLine("A board that ends its lines with LF:");
+        receive(QByteArrayLiteral("boot 1.4.2\nsensor ok\ntemp=21.5 C\n\n"));
+        pFrame->AppendLine("A modem that ends its lines with CR:");
+        receive(QByteArray("AT+CSQ\r+CSQ: 23,99\rOK\r\0ready\r", 29));
+        pFrame->AppendLine("A device that ends its lines with CR LF:");
+        receive(QByteArrayLiteral("DTU-7 boot loader 2.3\r\nwaiting\r\n"));
+        pFrame->resize(760, 400);
+        return QApplication::exec();
+    }
 
     // A device that boots, answers commands, colours its output and sends some binary.
     int64_t nNow = QDateTime(QDate(2024, 5, 17), QTime(10, 15, 3, 250)).toMSecsSinceEpoch();
@@ -27,16 +52,10 @@ int main(int argc, char* argv[])
                                                    "frame:\x02\x10\x00\x7f\xff\x03\r\n"
                                                    "temp=21.5\xc2\xb0"
                                                    "C\tbat=3.91V\r\n");
-    for (char c : baSession) {
-        const auto nByte = static_cast<unsigned char>(c);
-        pFrame->AppendRaw(&nByte, 1);
-    }
+    receive(baSession);
     pFrame->AppendLine("There are total 3 Frame");
-    const QString strItem = strShow == QLatin1String("hex") ? QStringLiteral("Hex(&X)")
-                                                            : QStringLiteral("Timestamps(&M)");
-    for (QAction* pAction : pFrame->findChildren<QAction*>())
-        if (pAction->text() == strItem)
-            pAction->trigger();
+    trigger(strShow == QLatin1String("hex") ? QStringLiteral("Hex(&X)")
+                                            : QStringLiteral("Timestamps(&M)"));
     pFrame->resize(900, 420);
     return QApplication::exec();
 }
