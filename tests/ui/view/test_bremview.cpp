@@ -4,19 +4,13 @@
 #include "logcodec.h"
 #include "logstore.h"
 
-#include <QAccessible>
 #include <QBuffer>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <private/qguiapplication_p.h>
-#include <qpa/qplatformaccessibility.h>
-#include <qpa/qplatformintegration.h>
 
 namespace {
 
@@ -58,34 +52,6 @@ QByteArray Received(const QByteArray& baFed)
             ba += c;
     }
     return ba;
-}
-
-// What the view told assistive technology: each event's type, position and text.
-struct SHeard {
-    QAccessible::Event m_eType;
-    int m_nPos;
-    QString m_strText;
-};
-QList<SHeard> g_listHeard;
-
-void Hear(QAccessibleEvent* pEvent)
-{
-    if (pEvent->type() == QAccessible::TextInserted) {
-        const auto* p = static_cast<QAccessibleTextInsertEvent*>(pEvent);
-        g_listHeard << SHeard { p->type(), p->changePosition(), p->textInserted() };
-    } else if (pEvent->type() == QAccessible::TextUpdated) {
-        const auto* p = static_cast<QAccessibleTextUpdateEvent*>(pEvent);
-        g_listHeard << SHeard { p->type(), p->changePosition(), p->textInserted() };
-    } else if (pEvent->type() == QAccessible::TextCaretMoved) {
-        const auto* p = static_cast<QAccessibleTextCursorEvent*>(pEvent);
-        g_listHeard << SHeard { p->type(), p->cursorPosition(), QString() };
-    }
-}
-
-int CountHeard(QAccessible::Event eType)
-{
-    return int(std::count_if(g_listHeard.begin(), g_listHeard.end(),
-        [eType](const SHeard& heard) { return heard.m_eType == eType; }));
 }
 
 } // namespace
@@ -303,78 +269,6 @@ private Q_SLOTS:
             QVERIFY(m_pView->IsCaretVisible());
         }
         QCOMPARE(m_pView->LogBytes(), baLog + "X");
-    }
-
-    // The log through the accessibility interface, as a screen reader gets it over AT-SPI.
-    void ScreenReaderReadsTheLog()
-    {
-        QAccessible::installUpdateHandler(Hear);
-        QPlatformAccessibility* pAccessibility
-            = QGuiApplicationPrivate::platformIntegration()->accessibility();
-        QVERIFY(pAccessibility);
-        pAccessibility->setActive(true);
-        g_listHeard.clear();
-        QAccessibleInterface* pFace = QAccessible::queryAccessibleInterface(m_pView);
-        QVERIFY(pFace && pFace->textInterface());
-        QCOMPARE(pFace->role(), QAccessible::Terminal);
-        QCOMPARE(pFace->text(QAccessible::Name), QStringLiteral("Device log"));
-        QAccessibleTextInterface* pText = pFace->textInterface();
-
-        // The text as the view shows it, with the caret after it, and one insert for it all.
-        Feed(QByteArray("OK\r\n\x1b[0m\xff\0", 10));
-        m_pView->FlushPending();
-        const QString strFirst = QStringLiteral("OK\n<ESC>[0m<\\xFF>");
-        QCOMPARE(pText->text(0, pText->characterCount()), strFirst);
-        QCOMPARE(pText->cursorPosition(), strFirst.size());
-        QCOMPARE(CountHeard(QAccessible::TextInserted), 1);
-        QCOMPARE(g_listHeard.first().m_strText, strFirst);
-
-        // More bytes: heard later, after what was there, whose offsets still hold.
-        g_listHeard.clear();
-        Feed("more");
-        QCOMPARE(CountHeard(QAccessible::TextInserted), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(CountHeard(QAccessible::TextInserted), 1, 2000);
-        QCOMPARE(g_listHeard.first().m_nPos, strFirst.size());
-        QCOMPARE(g_listHeard.first().m_strText, QStringLiteral("more"));
-        QCOMPARE(pText->text(0, strFirst.size()), strFirst);
-        QCOMPARE(pText->cursorPosition(), pText->characterCount());
-
-        // The screen reader moves the caret and selects.
-        pText->setCursorPosition(1);
-        QCOMPARE(m_pView->CaretPos(), 1);
-        pText->setSelection(0, 3, 11);
-        QCOMPARE(m_pView->SelectedBytes(), QByteArray("\x1b[0m"));
-        int nStart = 0, nEnd = 0;
-        pText->selection(0, &nStart, &nEnd);
-        QCOMPARE(pText->text(nStart, nEnd), QStringLiteral("<ESC>[0m"));
-        QVERIFY(pText->characterRect(3).isValid());
-
-        // A flood for a second is told a few times, not once per byte.
-        g_listHeard.clear();
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 1000) {
-            Feed("0123456789abcdef\r");
-            QCoreApplication::processEvents();
-        }
-        const int nTold
-            = CountHeard(QAccessible::TextInserted) + CountHeard(QAccessible::TextUpdated);
-        QVERIFY2(nTold >= 1 && nTold <= 6, qPrintable(QString::number(nTold)));
-
-        // A large log: the text around the caret, never the whole log.
-        QByteArray baLarge;
-        for (int n = 0; baLarge.size() < 16 * 1024 * 1024; ++n)
-            baLarge += "line " + QByteArray::number(n) + "\r\n";
-        m_pView->SetLogBytes(baLarge);
-        QVERIFY(pText->characterCount() <= CLogTextWindow::g_nMaxBytes);
-        QVERIFY(pText->text(0, 14).startsWith(QStringLiteral("line 0\nline 1\n")));
-        Press(Qt::Key_End, Qt::ControlModifier);
-        QVERIFY(pText->characterCount() <= CLogTextWindow::g_nMaxBytes);
-        QVERIFY(pText->text(0, pText->characterCount()).endsWith(QStringLiteral("\n")));
-        QCOMPARE(pText->cursorPosition(), pText->characterCount());
-
-        pAccessibility->setActive(false);
-        QAccessible::installUpdateHandler(nullptr);
     }
 
     void TypingWithThePortClosedOnlyComplains()

@@ -8,13 +8,10 @@
 #include "mainframe.h"
 #include "statusbar.h"
 
-#include <QAccessible>
 #include <QAction>
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -28,31 +25,6 @@
 #include <tuple>
 
 namespace {
-
-// The controls under pFace as a screen reader finds them: "role|name" for each that can be
-// used (focused, pressed, typed into or read as a value), however deep; bHidden for a menu not
-// dropped down.
-QStringList Controls(QAccessibleInterface* pFace, bool bHidden = false)
-{
-    static const QList<QAccessible::Role> g_listControls { QAccessible::PushButton,
-        QAccessible::CheckBox, QAccessible::RadioButton, QAccessible::ComboBox,
-        QAccessible::EditableText, QAccessible::ProgressBar, QAccessible::ScrollBar,
-        QAccessible::SpinBox, QAccessible::Slider, QAccessible::MenuItem, QAccessible::Terminal,
-        QAccessible::ButtonMenu, QAccessible::ButtonDropDown };
-    QStringList list;
-    if (!pFace || (pFace->state().invisible && !bHidden))
-        return list;
-    if (g_listControls.contains(pFace->role()) || pFace->state().focusable) {
-        // A list box is named by its label, its own name being its text.
-        QString strName = pFace->text(QAccessible::Name);
-        for (const auto& [pLabel, eRelation] : pFace->relations(QAccessible::Label))
-            strName = pLabel->text(QAccessible::Name);
-        list << QString::number(pFace->role(), 16) + QLatin1Char('|') + strName;
-    }
-    for (int i = 0; i < pFace->childCount(); ++i)
-        list << Controls(pFace->child(i), bHidden);
-    return list;
-}
 
 std::thread RefuseThread(void (*)(CSerialPort*), CSerialPort*)
 {
@@ -205,53 +177,6 @@ private Q_SLOTS:
         auto* pOk = about.findChild<QPushButton*>(QStringLiteral("IDOK"));
         QVERIFY(pOk && pOk->isDefault());
         QVERIFY(about.rect().contains(pOk->geometry()));
-    }
-
-    // Every control of the window and of its boxes is found by role and name, as a screen reader
-    // finds them.
-    void controlsByRoleAndName()
-    {
-        Start();
-        QStringList controls = Controls(QAccessible::queryAccessibleInterface(Frame()));
-        // The menus' items, as they are when a menu drops down.
-        for (QMenu* pMenu : Frame()->menuBar()->findChildren<QMenu*>()) {
-            QAccessibleInterface* pFace = QAccessible::queryAccessibleInterface(pMenu);
-            for (int i = 0; i < pFace->childCount(); ++i)
-                controls << Controls(pFace->child(i), true);
-        }
-        const auto role = [](QAccessible::Role eRole, const char* szName) {
-            return QString::number(eRole, 16) + QLatin1Char('|') + QLatin1String(szName);
-        };
-        for (const QString& strControl :
-            { role(QAccessible::Terminal, "Device log"), role(QAccessible::ComboBox, "Port"),
-                role(QAccessible::ComboBox, "Baud rate"), role(QAccessible::PushButton, "Open"),
-                role(QAccessible::EditableText, "Image file"),
-                role(QAccessible::PushButton, "Load"), role(QAccessible::PushButton, "DOWN"),
-                role(QAccessible::ProgressBar, "Download progress"),
-                role(QAccessible::PushButton, "Clear"), role(QAccessible::MenuItem, "View(V)"),
-                role(QAccessible::MenuItem, "Line Ends as Received(R)"),
-                role(QAccessible::MenuItem, "Save with Timestamps...(T)") })
-            QVERIFY2(controls.contains(strControl), qPrintable(strControl));
-        for (const QString& strControl : controls)
-            QVERIFY2(!strControl.endsWith(QLatin1Char('|')), qPrintable(controls.join(", ")));
-
-        // The boxes: About, and a box as the window shows one (answered as it comes up).
-        CAboutDlg about(Frame());
-        about.show();
-        QVERIFY(Controls(QAccessible::queryAccessibleInterface(&about))
-                    .contains(role(QAccessible::PushButton, "OK")));
-        QStringList box;
-        QTimer::singleShot(0, Frame(), [&box] {
-            QWidget* pBox = QApplication::activeModalWidget();
-            box = Controls(QAccessible::queryAccessibleInterface(pBox));
-            pBox->close();
-        });
-        CPrompts::SetInstance(nullptr);
-        CPrompts::Instance().MessageBoxWithDetail(Frame(), QStringLiteral("Brem"),
-            QStringLiteral("Port Init Error"), QStringLiteral("Not there."), false);
-        CPrompts::SetInstance(&m_prompts);
-        QVERIFY(box.contains(role(QAccessible::PushButton, "OK")));
-        QVERIFY(box.contains(role(QAccessible::StaticText, "Not there.")));
     }
 
     // The edit accelerators through the window, with the port open and the focus on the log or
