@@ -203,11 +203,7 @@ void CBremView::Navigate(int nKey, bool bCtrl, bool bShift)
 
 void CBremView::MoveCaret(int64_t nPos, bool bExtend)
 {
-    m_editor.MoveCaret(nPos, bExtend);
-    m_dCaretX = -1;
-    m_bShowCaret = true;
-    Refresh();
-    SyncAccessible(false);
+    SetSelection(bExtend ? m_editor.Anchor() : nPos, nPos);
 }
 
 void CBremView::MoveCaretRows(int64_t nRows, bool bExtend)

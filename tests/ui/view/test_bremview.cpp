@@ -1,3 +1,4 @@
+#include "../../logmodel/randombytes.h"
 #include "bremdoc.h"
 #include "bremview.h"
 #include "bremviewhost.h"
@@ -28,18 +29,6 @@ public:
     QByteArray m_baWritten;
     QStringList m_listBoxes;
 };
-
-QByteArray RandomBytes(QRandomGenerator& random, qsizetype nSize)
-{
-    // Biased towards the bytes that matter: CR, LF, NUL, UTF-8 lead and continuation bytes.
-    static const char g_achHot[] = { '\r', '\n', '\0', '\t', '\x1b', '\xe4', '\xb8', '\xad', '\xc2',
-        '\x85', '\xf0', '\x9f', '\xed', '\xa0', '\xff', 'a' };
-    QByteArray ba(nSize, '\0');
-    for (char& c : ba)
-        c = random.bounded(3) == 0 ? g_achHot[random.bounded(int(sizeof g_achHot))]
-                                   : char(random.bounded(256));
-    return ba;
-}
 
 // What the log holds after the bytes were received one at a time.
 QByteArray Received(const QByteArray& baFed)
