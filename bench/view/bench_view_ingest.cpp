@@ -97,10 +97,12 @@ int RunIngest()
 {
     CBremView view;
     Show(view);
-    for (int64_t nPreload : { int64_t(0), int64_t(10000000), g_nGiB }) {
+    // Line ends as received last, with an empty log: every byte kept as it came.
+    for (int64_t nPreload : { int64_t(0), int64_t(10000000), g_nGiB, int64_t(-1) }) {
         for (bool bLines : { true, false }) {
+            view.SetLineEnds(nPreload < 0 ? ELineEnds::AsReceived : ELineEnds::CrLf);
             view.ClearLog();
-            Receive(view, nPreload);
+            Receive(view, std::max<int64_t>(0, nPreload));
             const QByteArray baChunk = Chunk(bLines);
             const auto* p = reinterpret_cast<const unsigned char*>(baChunk.constData());
             constexpr int nBatch = 4096;
@@ -134,7 +136,8 @@ int RunIngest()
             std::printf("%-8s log, %-13s %6.1f MB/s of UI-thread time (%5.1f ns/byte): %5.0f x "
                         "1 MB/s; at 1 MB/s the view takes %.1f%% of the UI thread; a frame "
                         "%.2f ms\n",
-                nPreload == 0            ? "empty"
+                nPreload < 0             ? "received"
+                    : nPreload == 0      ? "empty"
                     : nPreload == g_nGiB ? "1 GiB"
                                          : "10 MB",
                 bLines ? "80-byte lines" : "no break,", dRate / 1e6, 1e9 / dRate,
@@ -263,7 +266,7 @@ int main(int argc, char** argv)
     for (int64_t nBytes : { int64_t(10000000), int64_t(100000000), g_nGiB })
         RunChild(QStringLiteral("--memory"), { QString::number(nBytes) });
     std::printf("\nlog view: append rate, one call per byte, frames painted (goal: tiny beside "
-                "a 1 MB/s hand-over)\n");
+                "a 1 MB/s hand-over); \"received\": an empty log, line ends as received\n");
     std::fflush(stdout);
     RunChild(QStringLiteral("--ingest"), {});
     std::printf("\nlog view: with 1 GiB (goal: each under a second)\n");
