@@ -8,16 +8,17 @@ CLogEditor::CLogEditor(CLogStore& store)
     : m_store(store)
 { }
 
-void CLogEditor::AppendLine(const std::string& strText)
+bool CLogEditor::AppendLine(const std::string& strText)
 {
     const size_t nLength = std::min(strText.find('\0'), strText.size());
     if (m_store.Size() + int64_t(nLength) + 2 > g_nMaxLogBytes) {
         m_bFull = true;
-        return;
+        return false;
     }
     m_store.Append(strText.data(), int64_t(nLength));
     m_store.Append("\r\n", 2);
     AfterAppend();
+    return true;
 }
 
 bool CLogEditor::AppendRun(const unsigned char* pBytes, uint32_t nCount)

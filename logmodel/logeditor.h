@@ -25,8 +25,8 @@ public:
     void SetUtf8(bool bUtf8) { m_bUtf8 = bUtf8; }
     bool IsUtf8() const { return m_bUtf8; }
 
-    // The text up to its first zero byte, then CR LF.
-    void AppendLine(const std::string& strText);
+    // The text up to its first zero byte, then CR LF. False when there is no room for it.
+    bool AppendLine(const std::string& strText);
     // Received bytes, by the store's rule. CrLf: CR gives CR LF, LF is not kept and touches
     // nothing (not even the caret), NUL only moves the caret to the end. AsReceived: each byte as
     // it came. False when nothing changed.

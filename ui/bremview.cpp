@@ -98,8 +98,10 @@ void CBremView::SetHost(CBremViewHost* pHost)
 
 void CBremView::AppendLine(const std::string& strText)
 {
-    m_editor.AppendLine(strText);
-    AfterAppend();
+    if (m_editor.AppendLine(strText))
+        AfterAppend();
+    else if (m_editor.TakeFull())
+        ReportFull();
 }
 
 void CBremView::AppendRaw(const unsigned char* pBytes, uint32_t nCount)
