@@ -44,9 +44,10 @@ public:
     // Whether something was refused for want of room since the last call.
     bool TakeFull()
     {
-        const bool bFull = m_bFull;
+        if (!m_bFull)
+            return false;
         m_bFull = false;
-        return bFull;
+        return true;
     }
 
     int64_t Caret() const { return m_nCaret; }
