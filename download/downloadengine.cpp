@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-int g_nCounter = 0;
-char g_szText[100];
+thread_local int g_nCounter = 0;
+thread_local char g_szText[100];
 
 namespace {
 
@@ -82,17 +82,18 @@ void CDownloadEngine::OnDown()
         pszRefusal = "File Changed While Reading: try again";
     if (pszRefusal) {
         m_File.Close();
-        std::vector<unsigned char>().swap(m_vImage);
+        m_pImage.reset();
         m_host.MessageBox(pszRefusal);
         return;
     }
 
+    const std::vector<unsigned char>& vImage = *m_pImage;
     char szHeader[100] = {};
-    memcpy(szHeader, m_vImage.data(), std::min<size_t>(m_vImage.size(), 51));
+    memcpy(szHeader, vImage.data(), std::min<size_t>(vImage.size(), 51));
     m_host.AppendLine(TextOf(szHeader + 3, sizeof szHeader - 3));
 
     m_nTimerID = m_host.SetTimer(BREM_POLL_TIMER_ID, BREM_POLL_PERIOD_MS);
-    m_dwFileLength = static_cast<uint32_t>(m_vImage.size());
+    m_dwFileLength = static_cast<uint32_t>(vImage.size());
     const uint32_t nFrames = FrameCount();
     m_host.SetProgressRange(0, nFrames);
     m_host.SetProgressPos(0);
@@ -110,15 +111,22 @@ bool CDownloadEngine::TakeSnapshot()
 {
     const uint64_t nLength = m_File.GetLength();
     m_stamp = m_File.Stamp();
+    if (auto pShared = m_File.SharedBytes()) {
+        m_pImage = std::move(pShared);
+        // Read earlier, perhaps long before this download: the file must hold it still.
+        return m_pImage->size() == nLength && m_File.Holds(m_pImage->data(), nLength);
+    }
+    auto pImage = std::make_shared<std::vector<unsigned char>>();
     try {
-        m_vImage.assign(nLength, 0);
+        pImage->assign(nLength, 0);
     } catch (const std::bad_alloc&) {
         return false;
     }
+    m_pImage = pImage;
     m_File.SeekToBegin();
     unsigned char cExtra = 0;
     // A writer at work shows as a short read, a byte past the length or a moved stamp.
-    return m_File.Read(m_vImage.data(), static_cast<uint32_t>(nLength)) == nLength
+    return m_File.Read(pImage->data(), static_cast<uint32_t>(nLength)) == nLength
         && m_File.Read(&cExtra, 1) == 0 && m_File.Stamp() == m_stamp;
 }
 
@@ -169,6 +177,8 @@ long CDownloadEngine::OnComm(uintptr_t wParam, intptr_t /*lParam*/)
     case STATE_IDENT:
         g_szText[g_nCounter++] = static_cast<char>(cByte);
         if (g_nCounter == static_cast<int>(BREM_IDENT_LENGTH)) {
+            m_host.OnIdentification(
+                reinterpret_cast<const unsigned char*>(g_szText), BREM_IDENT_LENGTH);
             m_host.AppendLine(TextOf(g_szText, sizeof g_szText));
             memset(g_szText, 0, sizeof g_szText);
             m_nState = STATE_SENDING;
@@ -242,7 +252,7 @@ bool CDownloadEngine::ImageIntact(bool bWhole)
     const SImageStamp stamp = m_File.Stamp();
     if (!bWhole && stamp == m_stamp)
         return true;
-    if (!m_File.Holds(m_vImage.data(), m_vImage.size()))
+    if (!m_File.Holds(m_pImage->data(), m_pImage->size()))
         return false;
     m_stamp = stamp;
     return true;
@@ -253,7 +263,7 @@ void CDownloadEngine::EndDownload(DownloadEnd eEnd, const std::string& strLine)
     if (m_nState == STATE_POLLING)
         m_host.KillTimer(m_nTimerID);
     m_File.Close();
-    std::vector<unsigned char>().swap(m_vImage);
+    m_pImage.reset();
     m_nState = STATE_TERMINAL;
     g_nCounter = 0;
     m_bDownloading = false;
@@ -267,13 +277,13 @@ void CDownloadEngine::EndDownload(DownloadEnd eEnd, const std::string& strLine)
 
 void CDownloadEngine::SendNextFrame(bool bFirst)
 {
-    if (!m_bDownloading || m_nOffset >= m_vImage.size())
+    if (!m_bDownloading || m_nOffset >= m_pImage->size())
         return;
     const uint32_t n = std::min<uint32_t>(
-        BREM_FRAME_DATA_MAX, static_cast<uint32_t>(m_vImage.size() - m_nOffset));
+        BREM_FRAME_DATA_MAX, static_cast<uint32_t>(m_pImage->size() - m_nOffset));
     unsigned char buffer[BREM_FRAME_DATA_MAX + 6] = {};
     unsigned char* pFrame = bFirst ? buffer + 1 : buffer;
-    memcpy(pFrame + 3, m_vImage.data() + m_nOffset, n);
+    memcpy(pFrame + 3, m_pImage->data() + m_nOffset, n);
 
     unsigned char cSum = 0;
     for (uint32_t i = 0; i < n; ++i)

@@ -4,6 +4,7 @@
 #include "imagefile.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,10 @@ constexpr uint32_t BREM_IDENT_LENGTH = 48;
 // The image is held in memory for the whole download; a serial line takes hours for this much.
 constexpr uint64_t BREM_IMAGE_MAX = 64 * 1024 * 1024;
 
-// One per process, shared by every engine, as the handlers have always kept them.
-extern int g_nCounter;
-extern char g_szText[100];
+// Module-level as the handlers have always kept them, but one per thread: engines that run at
+// once, each on a thread of its own, must not count each other's frames.
+extern thread_local int g_nCounter;
+extern thread_local char g_szText[100];
 
 // The download state machine and the Load/DOWN commands, free of any GUI. The device gets
 // the image exactly as it was when DOWN was pressed, each frame once, whole and in order, and
@@ -70,9 +72,9 @@ private:
     bool ImageIntact(bool bWhole);
 
     CDownloadHost& m_host;
-    std::vector<unsigned char> m_vImage; // the image as it was at DOWN
-    SImageStamp m_stamp; // of the file when it last matched m_vImage
-    uint32_t m_nOffset = 0; // bytes of m_vImage the port has taken
+    std::shared_ptr<const std::vector<unsigned char>> m_pImage; // the image as it was at DOWN
+    SImageStamp m_stamp; // of the file when it last matched m_pImage
+    uint32_t m_nOffset = 0; // bytes of m_pImage the port has taken
     bool m_bDownloading = false;
     uint64_t m_nFirstPollTx = 0; // write number of this download's first poll; 0: none yet
     uint64_t m_nLastPollTx = 0;

@@ -50,5 +50,7 @@ public:
     // The device moved the download on: it answered the poll, completed its identification or
     // acknowledged a frame.
     virtual void OnDownloadStep() { }
+    // The device's identification block, all its bytes, just before its text is logged.
+    virtual void OnIdentification(const unsigned char* /*pBytes*/, uint32_t /*nCount*/) { }
     virtual void OnDownloadEnd(DownloadEnd /*eEnd*/) { }
 };

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 // What an image file looks like from outside: the file the path names and the one held open,
 // the size and the modification and change times. Equal stamps do not prove equal content:
@@ -44,4 +46,10 @@ public:
     // Reads whatever the path opened names now, from its start, and tells whether it holds
     // exactly these bytes and no more. False when it cannot be read.
     virtual bool Holds(const unsigned char* pBytes, uint64_t nCount) const = 0;
+    // The whole image, when the source already holds it read: downloads that run at once then
+    // share one copy instead of each reading its own. Null for a source read frame by frame.
+    virtual std::shared_ptr<const std::vector<unsigned char>> SharedBytes() const
+    {
+        return nullptr;
+    }
 };

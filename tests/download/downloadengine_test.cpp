@@ -5,14 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -441,6 +445,84 @@ TEST_F(DownloadEngineTest, DownloadsShareTheImageAndKeepWritersOut)
     m_engine.OnPortClosed();
     EXPECT_EQ(flock(nWriter, LOCK_EX | LOCK_NB), 0);
     close(nWriter);
+}
+
+// The image a station read once, handed to every download as it is.
+class CReadImage : public CMemoryImage {
+public:
+    std::shared_ptr<const std::vector<unsigned char>> SharedBytes() const override
+    {
+        return m_pRead;
+    }
+    std::shared_ptr<const std::vector<unsigned char>> m_pRead;
+};
+
+// Two downloads on two threads, taking turns step by step: each counts its own frames and
+// sends its frames from the one image read, which must still be what the file holds.
+TEST(DownloadSharedImage, EnginesOnTwoThreadsCountTheirOwnFrames)
+{
+    const CBytes vImage = Pattern(3 * 4096 + 7);
+    const auto pRead = std::make_shared<const CBytes>(vImage);
+    std::mutex mutex;
+    std::condition_variable cvTurn;
+    int nTurn = 0;
+    struct SDevice {
+        CRecordingHost host;
+        CReadImage image;
+        std::optional<CDownloadEngine> engine;
+    } devices[2];
+    auto run = [&](int nMe) {
+        SDevice& dev = devices[nMe];
+        dev.image.m_vBytes = vImage;
+        dev.image.m_pRead = pRead;
+        dev.engine.emplace(dev.host, &dev.image);
+        CDownloadEngine& engine = *dev.engine;
+        std::vector<std::function<void()>> steps = {
+            [&] {
+                engine.m_strFilePath = dev.image.m_strPath;
+                engine.OnDown();
+                engine.OnTimer(BREM_POLL_TIMER_ID);
+                engine.OnTxEmpty(dev.host.m_vTx.size());
+                engine.OnComm('P', 1);
+            },
+            [&] {
+                for (unsigned char c : Ident("ID" + std::to_string(nMe)))
+                    engine.OnComm(c, 1);
+            },
+        };
+        const std::function<void()> fnAck = [&] {
+            engine.OnTxEmpty(dev.host.m_vTx.size());
+            engine.OnComm(0x05, 1);
+        };
+        steps.insert(steps.end(), 4, fnAck);
+        for (const auto& fnStep : steps) {
+            std::unique_lock<std::mutex> lock(mutex);
+            cvTurn.wait(lock, [&] { return nTurn % 2 == nMe; });
+            fnStep();
+            ++nTurn;
+            cvTurn.notify_all();
+        }
+    };
+    std::thread other(run, 1);
+    run(0);
+    other.join();
+
+    for (int i = 0; i < 2; ++i) {
+        const CRecordingHost& host = devices[i].host;
+        EXPECT_EQ(std::vector<std::string>(host.m_vLines.begin() + 1, host.m_vLines.end()),
+            (std::vector<std::string> { "There are total 4 Frame", "ID" + std::to_string(i),
+                "Handshake OK", "Frame 1  OK", "Frame 2  OK", "Frame 3  OK", "Frame 4  OK",
+                "DownLoad OK" }));
+        EXPECT_EQ(host.m_vTx.back(), Frame(vImage, 4));
+    }
+
+    // The file was rebuilt after it was read: nothing goes out.
+    SDevice& dev = devices[0];
+    dev.image.Change(Pattern(vImage.size(), 5), false);
+    dev.engine->OnDown();
+    EXPECT_EQ(
+        dev.host.m_vBoxes, std::vector<std::string> { "File Changed While Reading: try again" });
+    EXPECT_FALSE(dev.engine->Downloading());
 }
 
 TEST_F(DownloadEngineTest, DownLogsHeaderTextOfBytes3To50)
