@@ -6,6 +6,8 @@ pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libx11
       clang-14 libclang-rt-14-dev clang-format xvfb x11-utils imagemagick fonts-wqy-microhei xauth
       libxkbcommon-x11-0 dpkg-dev file
       qt6-base-private-dev) # the log view's tests switch accessibility on as a screen reader does
+# brem-cli's report: JSON Lines, and the image's SHA-256.
+pkgs+=(nlohmann-json3-dev nettle-dev)
 for arg in "$@"; do
     case $arg in
     --windows-qt)

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+// Exit statuses of brem-cli; scripts depend on these numbers.
+enum CliStatus : int {
+    CLI_OK = 0,
+    CLI_REFUSED = 1,
+    CLI_USAGE = 2,
+    CLI_PORT = 3,
+    CLI_IMAGE = 4,
+    CLI_SILENT = 5,
+    CLI_LOG = 6,
+    CLI_INTERRUPTED = 130,
+};
+
+// What a status says about the device, in a few words: "the device refused a frame".
+std::string StatusMeaning(int nStatus);
