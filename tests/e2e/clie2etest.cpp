@@ -1,6 +1,7 @@
 // brem-cli against brem-sim over a pseudo-terminal: what the device received, byte for byte,
 // and the exit status the script would see.
 #include "childprocess.h"
+#include "e2efiles.h"
 #include "simsummary.h"
 
 #include <gtest/gtest.h>
@@ -25,33 +26,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto g_processTimeout = 60s;
-
-std::string TempPath(const std::string& strName)
-{
-    return testing::TempDir() + "brem-e2e-" + std::to_string(getpid()) + "-" + strName;
-}
-
-std::string ReadFile(const std::string& strPath)
-{
-    std::ifstream in(strPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string RandomBytes(size_t nCount, unsigned nSeed)
-{
-    std::mt19937 rng(nSeed);
-    std::string str(nCount, '\0');
-    for (char& c : str)
-        c = static_cast<char>(rng() & 0xFF);
-    return str;
-}
-
-std::string LastLine(std::string str)
-{
-    while (!str.empty() && str.back() == '\n')
-        str.pop_back();
-    return str.substr(str.rfind('\n') + 1);
-}
 
 // One simulated device and one brem-cli run against it.
 class CliE2eTest : public testing::Test {
