@@ -5,8 +5,11 @@
 #include "harmlesstext.h"
 #include "portlisting.h"
 #include "progressmeter.h"
+#include "reportfile.h"
+#include "stationdisplay.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -28,6 +31,11 @@ TEST(CliOptions, RefusesUnsafeOrOutOfRangeArguments)
         { "--timeout", "5s", "a.bin" },
         { "a.bin", "--port" },
         { "a.bin", "b.bin" },
+        { "--port", "all", "--port", "COM1", "a.bin" },
+        { "--port", "COM1", "--port", "COM1", "a.bin" },
+        { "--watch=yes", "a.bin" },
+        { "--report=", "a.bin" },
+        { "--report", "a.bin" },
         {},
     };
     for (const std::vector<std::string>& args : refused) {
@@ -51,6 +59,24 @@ TEST(CliOptions, RefusesUnsafeOrOutOfRangeArguments)
     EXPECT_EQ(options.m_strPort, "/dev/ttyUSB0");
     EXPECT_EQ(options.m_nBaud, 57600u);
     EXPECT_EQ(options.m_strImage, "-image.bin");
+    EXPECT_FALSE(options.Station());
+}
+
+// One port keeps the single download and its log; anything more is a station's run.
+TEST(CliOptions, SeveralPortsAWatchOrAReportMakeAStation)
+{
+    const std::pair<std::vector<std::string>, size_t> stations[] = {
+        { { "--port", "COM3", "--port=ttyUSB0", "a.bin" }, 2 },
+        { { "--port", "all", "a.bin" }, 0 },
+        { { "--watch", "a.bin" }, 0 },
+        { { "--port", "COM3", "--report", "r.jsonl", "a.bin" }, 1 },
+    };
+    for (const auto& [args, nPorts] : stations) {
+        CCliOptions options;
+        ASSERT_TRUE(options.Parse(args)) << options.m_strError;
+        EXPECT_TRUE(options.Station()) << args[1];
+        EXPECT_EQ(options.m_ports.size(), nPorts);
+    }
 }
 
 TEST(PortListing, DevicesByNameThenWhereEachComLeads)
@@ -97,6 +123,40 @@ TEST(ProgressMeter, CountsBytesAndRateUpToTheImageSize)
     EXPECT_DOUBLE_EQ(meter.RateBytesPerSec(), 4096.0);
     meter.Update(3, 3.0);
     EXPECT_EQ(meter.BytesDone(), 8292u);
+}
+
+// Each redraw goes back up over exactly the lines drawn before, and no line may wrap, or the
+// block creeps down the terminal.
+TEST(LiveBlock, RedrawsInPlaceWithoutWrapping)
+{
+    CLiveBlock block;
+    EXPECT_EQ(block.Redraw({ "a", "bbbbbbbbbb", "c" }, 6), "a\x1b[K\nbbbbb\x1b[K\nc\x1b[K\n");
+    EXPECT_EQ(block.Redraw({ "x" }, 6), "\r\x1b[3Ax\x1b[K\n\x1b[J");
+    EXPECT_EQ(block.Erase(), "\r\x1b[1A\x1b[J");
+    EXPECT_EQ(block.Erase(), "");
+    EXPECT_EQ(block.Redraw({ "y" }, 6), "y\x1b[K\n");
+
+    // A device that acknowledges more than was sent fills the bar, no more.
+    const std::string strRow
+        = CStationDisplay::RowText({ "ttyUSB0", "DEV", 4, 9, 0, "sending" }, 8, 4);
+    EXPECT_EQ(strRow.substr(0, 38), "ttyUSB0   DEV   [####################]");
+    EXPECT_EQ(strRow.substr(strRow.size() - 8), " sending");
+}
+
+// Device text and paths need not be UTF-8: the line is still written, and the exact bytes of
+// the identification are in its hex field.
+TEST(ReportFile, LinesAreJsonWhateverTheBytes)
+{
+    SDownloadRecord record;
+    record.strPort = "tty\xff";
+    record.strImage = "/fw/\xc3(.bin";
+    record.ident = { 'I', 0xfe, 0, 'x' };
+    record.ident.resize(48, 0);
+    const nlohmann::json line = nlohmann::json::parse(CReportFile::JsonLine(record));
+    EXPECT_EQ(line["ident"], "I\xef\xbf\xbd");
+    EXPECT_EQ(line["ident_hex"].get<std::string>().substr(0, 10), "49fe007800");
+    EXPECT_EQ(line["port"], "tty\xef\xbf\xbd");
+    EXPECT_TRUE(line["by_id"].is_null());
 }
 
 // A closure that posts itself again, as the port's does while a device floods it, must not
