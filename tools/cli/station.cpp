@@ -1,13 +1,12 @@
 #include "station.h"
 
 #include "harmlesstext.h"
-#include "portsession.h"
-#include "progressmeter.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -31,51 +30,7 @@ std::string FailureWords(int nStatus)
     }
 }
 
-std::string IdentText(const std::vector<unsigned char>& ident)
-{
-    const auto* pText = reinterpret_cast<const char*>(ident.data());
-    return HarmlessText(pText, strnlen(pText, ident.size()));
-}
-
-std::string SecondsText(double dSec)
-{
-    char sz[32];
-    snprintf(sz, sizeof sz, "%.2f s", dSec);
-    return sz;
-}
-
 } // namespace
-
-// One device download: its session, on a thread of its own, and what the station has heard of
-// it (station thread only).
-struct CStation::SDownload {
-    unsigned nId = 0;
-    std::string strLabel;
-    std::string strPort; // what the session opens
-    unsigned nPortNr = 0;
-    SSerialDevice device; // as discovered; no path when the device is not listed
-    std::string strAppearance; // --watch: this plug-in
-
-    std::unique_ptr<CSnapshotView> pView;
-    std::unique_ptr<CTap> pTap;
-    std::unique_ptr<CPortSession> pSession;
-    std::thread thread;
-
-    std::chrono::system_clock::time_point tpStarted, tpEnded;
-    double dStartSec = 0;
-    double dSeconds = 0;
-    std::vector<unsigned char> ident;
-    CProgressMeter meter;
-    uint32_t nFrames = 0;
-    uint32_t nAcked = 0;
-    std::string strState = "opening";
-    bool bEnded = false;
-    bool bGone = false;
-    int nStatus = CLI_OK;
-    std::string strVerdict;
-    std::string strEndLine;
-    bool bPortOpened = false;
-};
 
 // Carries a session's news to the station's thread.
 class CStation::CTap : public CSessionObserver {
@@ -87,7 +42,7 @@ public:
 
     void OnFrameCount(uint32_t nFrames) override
     {
-        Post([nFrames](CStation& st, SDownload& d) {
+        Post([nFrames](CStation& st, SStationDownload& d) {
             d.nFrames = nFrames;
             d.meter.Start(nFrames, st.m_image.Size(), st.NowSec());
             d.strState = "polling";
@@ -95,7 +50,7 @@ public:
     }
     void OnFramesAcked(uint32_t nAcked) override
     {
-        Post([nAcked](CStation& st, SDownload& d) {
+        Post([nAcked](CStation& st, SStationDownload& d) {
             d.nAcked = nAcked;
             d.meter.Update(nAcked, st.NowSec());
             if (d.meter.TakePlainStep())
@@ -105,17 +60,17 @@ public:
     void OnStep(DownloadState eState) override
     {
         if (eState == STATE_IDENT)
-            Post([](CStation&, SDownload& d) { d.strState = "identifying"; });
+            Post([](CStation&, SStationDownload& d) { d.strState = "identifying"; });
     }
     void OnIdentification(const unsigned char* pBytes, uint32_t nCount) override
     {
         std::vector<unsigned char> ident(pBytes, pBytes + nCount);
-        Post([ident](CStation& st, SDownload& d) {
+        Post([ident](CStation& st, SStationDownload& d) {
             d.ident = ident;
             d.strState = "sending";
             // The rate counts from here: the poll wait is not transfer time.
             d.meter.Start(d.nFrames, st.m_image.Size(), st.NowSec());
-            st.m_display.Event(d.strLabel + ": \"" + IdentText(ident) + "\", sending "
+            st.m_display.Event(d.strLabel + ": \"" + d.IdentText() + "\", sending "
                 + std::to_string(d.nFrames) + " frames");
         });
     }
@@ -177,7 +132,7 @@ int CStation::Run()
             return CLI_LOG;
         }
     }
-    std::vector<std::unique_ptr<SDownload>> planned;
+    std::vector<std::unique_ptr<SStationDownload>> planned;
     if (!m_options.m_bWatch) {
         strRefusal = PlanDownloads(planned);
         if (!strRefusal.empty()) {
@@ -217,7 +172,7 @@ int CStation::Run()
         for (const auto& [nId, pDownload] : m_downloads)
             nLabelWidth = std::max(nLabelWidth, pDownload->strLabel.size());
         for (const auto& [nId, pDownload] : m_downloads)
-            WriteResult(ResultLine(*pDownload, nLabelWidth));
+            WriteResult(pDownload->ResultLine(nLabelWidth));
     }
     int nStatus = m_nWorst;
     if (m_bReportFailed || !m_strOutError.empty())
@@ -227,12 +182,12 @@ int CStation::Run()
     return nStatus;
 }
 
-std::string CStation::PlanDownloads(std::vector<std::unique_ptr<SDownload>>& downloads)
+std::string CStation::PlanDownloads(std::vector<std::unique_ptr<SStationDownload>>& downloads)
 {
     const std::vector<SSerialDevice> devices = DiscoverSerialDevices(m_roots);
     if (m_options.m_bAllPorts) {
         for (const SSerialDevice& dev : devices) {
-            auto pDownload = std::make_unique<SDownload>();
+            auto pDownload = std::make_unique<SStationDownload>();
             pDownload->strLabel = dev.strName;
             pDownload->strPort = dev.strPath;
             pDownload->nPortNr = dev.comNames.empty() ? 0 : ComPortNumber(dev.comNames.front());
@@ -253,7 +208,7 @@ std::string CStation::PlanDownloads(std::vector<std::unique_ptr<SDownload>>& dow
         if (!seen.emplace(strWhere, port.strName).second)
             return "--port " + seen[strWhere] + " and --port " + port.strName
                 + " are the same device (" + strWhere + ")";
-        auto pDownload = std::make_unique<SDownload>();
+        auto pDownload = std::make_unique<SStationDownload>();
         pDownload->strLabel = HarmlessText(port.strName);
         pDownload->strPort = port.strName;
         pDownload->nPortNr = port.nPortNr;
@@ -277,9 +232,9 @@ bool CStation::Wanted(const SSerialDevice& device) const
     return false;
 }
 
-void CStation::Start(std::unique_ptr<SDownload> pDownload)
+void CStation::Start(std::unique_ptr<SStationDownload> pDownload)
 {
-    SDownload& d = *pDownload;
+    SStationDownload& d = *pDownload;
     d.nId = m_nNextId++;
     d.tpStarted = std::chrono::system_clock::now();
     d.dStartSec = NowSec();
@@ -300,13 +255,20 @@ void CStation::Start(std::unique_ptr<SDownload> pDownload)
     const unsigned nId = d.nId;
     m_downloads[nId] = std::move(pDownload);
     // Only this thread touches the session until the station has heard it ended.
-    m_downloads[nId]->thread = std::thread([this, pSession, nId]() {
-        pSession->Run();
-        m_loop.Post([this, nId, nStatus = pSession->Status(), strVerdict = pSession->Verdict(),
-                        strEndLine = pSession->EndLine(), bOpened = pSession->PortOpened()]() {
-            OnEnded(nId, nStatus, strVerdict, strEndLine, bOpened);
+    try {
+        m_downloads[nId]->thread = std::thread([this, pSession, nId]() {
+            pSession->Run();
+            m_loop.Post([this, nId, nStatus = pSession->Status(), strVerdict = pSession->Verdict(),
+                            strEndLine = pSession->EndLine(), bOpened = pSession->PortOpened()]() {
+                OnEnded(nId, nStatus, strVerdict, strEndLine, bOpened);
+            });
         });
-    });
+    } catch (const std::system_error& error) {
+        m_loop.Post([this, nId, strWhy = std::string(error.what())]() {
+            OnEnded(nId, CLI_PORT, "cannot start the port's download: " + strWhy, "", false);
+        });
+        return;
+    }
     if (m_bStopping)
         pSession->Interrupt(m_nStopSignal);
 }
@@ -323,7 +285,7 @@ void CStation::OnDevices(const std::vector<SPresentDevice>& present)
         // A device that stays plugged in is flashed once.
         if (m_appearances.count(p.strAppearance))
             continue;
-        auto pDownload = std::make_unique<SDownload>();
+        auto pDownload = std::make_unique<SStationDownload>();
         pDownload->strLabel = p.device.strName;
         pDownload->strPort = p.device.strPath;
         pDownload->nPortNr
@@ -334,7 +296,7 @@ void CStation::OnDevices(const std::vector<SPresentDevice>& present)
         Start(std::move(pDownload));
     }
     for (auto it = m_downloads.begin(); it != m_downloads.end();) {
-        SDownload& d = *it->second;
+        SStationDownload& d = *it->second;
         if (d.bGone || appearances.count(d.strAppearance)) {
             ++it;
             continue;
@@ -361,30 +323,22 @@ void CStation::OnEnded(unsigned nId, int nStatus, const std::string& strVerdict,
     auto it = m_downloads.find(nId);
     if (it == m_downloads.end())
         return;
-    SDownload& d = *it->second;
-    d.thread.join();
-    d.pSession.reset();
-    d.pTap.reset();
-    d.pView.reset();
-    d.bEnded = true;
-    d.tpEnded = std::chrono::system_clock::now();
-    d.dSeconds = NowSec() - d.dStartSec;
-    d.nStatus = nStatus;
-    d.strVerdict = strVerdict;
-    d.strEndLine = strEndLine;
-    d.bPortOpened = bPortOpened;
+    SStationDownload& d = *it->second;
+    d.End(nStatus, strVerdict, strEndLine, bPortOpened, NowSec());
     if (nStatus == CLI_OK) {
         ++m_nDone;
-        d.strState = "done in " + SecondsText(d.dSeconds);
     } else {
         ++m_nFailed;
         ++m_failures[nStatus];
-        d.strState = "FAILED (" + std::to_string(nStatus) + ") " + HarmlessText(strVerdict);
     }
     m_nWorst = std::max(m_nWorst, nStatus);
-    Record(d);
+    if (!m_options.m_strReport.empty() && !m_report.Append(d.Record(m_image)) && !m_bReportFailed) {
+        m_bReportFailed = true;
+        fprintf(m_pErr, "brem-cli: %s\n", m_report.Error().c_str());
+        fflush(m_pErr);
+    }
     if (m_options.m_bWatch)
-        WriteResult(ResultLine(d, 8));
+        WriteResult(d.ResultLine(8));
     else
         m_display.Event(d.strLabel + ": " + d.strState);
     if (d.bGone) {
@@ -395,39 +349,6 @@ void CStation::OnEnded(unsigned nId, int nStatus, const std::string& strVerdict,
     }
     ShowTally();
     MaybeQuit();
-}
-
-void CStation::Record(const SDownload& d)
-{
-    if (m_options.m_strReport.empty())
-        return;
-    SDownloadRecord record;
-    record.tpStarted = d.tpStarted;
-    record.tpEnded = d.tpEnded;
-    record.dSeconds = d.dSeconds;
-    record.strPort = d.strLabel;
-    record.strDevice = d.device.strPath.empty() ? d.strPort : d.device.strPath;
-    record.strById = d.device.strById;
-    record.strAdapter = d.device.strName.empty() ? "" : d.device.Label();
-    record.strAdapterSerial = d.device.strSerial;
-    record.ident = d.ident;
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(m_image.Path(), ec);
-    record.strImage = ec ? m_image.Path() : absolute.string();
-    record.nImageSize = m_image.Size();
-    record.strImageSha256 = m_image.Sha256();
-    record.nFrames = d.nFrames;
-    record.nFramesAcked = d.nAcked;
-    record.strOutcome = !d.strEndLine.empty() ? d.strEndLine
-        : d.bPortOpened                       ? "DownLoad Failed: " + d.strVerdict
-                                              : "Port Init Error";
-    record.nStatus = d.nStatus;
-    record.strReason = d.strVerdict;
-    if (!m_report.Append(record) && !m_bReportFailed) {
-        m_bReportFailed = true;
-        fprintf(m_pErr, "brem-cli: %s\n", m_report.Error().c_str());
-        fflush(m_pErr);
-    }
 }
 
 void CStation::WriteResult(const std::string& strLine)
@@ -471,16 +392,9 @@ void CStation::MaybeQuit()
         m_loop.Quit();
 }
 
-void CStation::ShowRow(const SDownload& d)
+void CStation::ShowRow(const SStationDownload& d)
 {
-    SLiveRow row;
-    row.strLabel = d.strLabel;
-    row.strIdent = d.ident.empty() ? "" : IdentText(d.ident);
-    row.nFrames = d.nFrames;
-    row.nAcked = d.nAcked;
-    row.dRate = d.meter.RateBytesPerSec();
-    row.strState = d.strState;
-    m_display.SetRow(d.nId, row);
+    m_display.SetRow(d.nId, d.Row());
 }
 
 void CStation::ShowTally()
@@ -493,17 +407,6 @@ void CStation::ShowTally()
         m_display.SetTally("station: " + strCounts + "; plug in a device to flash it, Ctrl+C ends");
     else
         m_display.SetTally(std::to_string(m_downloads.size()) + " devices: " + strCounts);
-}
-
-std::string CStation::ResultLine(const SDownload& d, size_t nLabelWidth) const
-{
-    std::string strLabel = d.strLabel;
-    strLabel.resize(std::max(nLabelWidth, strLabel.size()), ' ');
-    const std::string strOutcome
-        = d.nStatus == CLI_OK ? "ok        " : "FAILED " + std::to_string(d.nStatus) + "  ";
-    const std::string strIdent = d.ident.empty() ? "-" : "\"" + IdentText(d.ident) + "\"";
-    return strLabel + "  " + strOutcome + "  " + SecondsText(d.dSeconds) + "  " + strIdent + "  "
-        + HarmlessText(d.strVerdict);
 }
 
 std::string CStation::LastLine(int nStatus) const

@@ -6,6 +6,7 @@
 #include "imagesnapshot.h"
 #include "reportfile.h"
 #include "stationdisplay.h"
+#include "stationdownload.h"
 
 #include <cstdio>
 #include <map>
@@ -31,25 +32,22 @@ public:
     int Run();
 
 private:
-    struct SDownload;
     class CTap;
 
     // The devices of a run without --watch, or a line that says why there are none.
-    std::string PlanDownloads(std::vector<std::unique_ptr<SDownload>>& downloads);
+    std::string PlanDownloads(std::vector<std::unique_ptr<SStationDownload>>& downloads);
     bool Wanted(const SSerialDevice& device) const;
-    void Start(std::unique_ptr<SDownload> pDownload);
+    void Start(std::unique_ptr<SStationDownload> pDownload);
     void OnDevices(const std::vector<SPresentDevice>& present);
     void OnEnded(unsigned nId, int nStatus, const std::string& strVerdict,
         const std::string& strEndLine, bool bPortOpened);
-    void Record(const SDownload& download);
     void WriteResult(const std::string& strLine);
     void Stop(int nSignal);
     void MaybeQuit();
     unsigned Running() const;
-    void ShowRow(const SDownload& download);
+    void ShowRow(const SStationDownload& download);
     void ShowTally();
     double NowSec() const;
-    std::string ResultLine(const SDownload& download, size_t nLabelWidth) const;
     std::string LastLine(int nStatus) const;
 
     const CCliOptions& m_options;
@@ -62,7 +60,7 @@ private:
     CDeviceWatch m_watch;
     CEventLoop::Clock::time_point m_tpStart;
 
-    std::map<unsigned, std::unique_ptr<SDownload>> m_downloads;
+    std::map<unsigned, std::unique_ptr<SStationDownload>> m_downloads;
     unsigned m_nNextId = 1;
     std::set<std::string> m_appearances; // --watch: the devices plugged in at the last look
     bool m_bStopping = false;
