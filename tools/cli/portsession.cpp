@@ -3,6 +3,7 @@
 #include "openfailure.h"
 
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -53,11 +54,14 @@ int CPortSession::Run()
     m_Port.SetErrorReporter(this);
     if (!m_Port.InitPort(this, strDevice, m_settings.nPortNr, m_settings.nBaud, 'N', 8, 1,
             g_nCommEvents, g_nWriteBufferSize)) {
-        Finish(CLI_PORT,
-            "cannot open port " + strPortName + ": "
-                + ExplainOpenFailure(
-                    m_settings.strPort, strDevice, m_Port.OpenError(), m_settings.roots)
-                      .OneLine());
+        // It reads the user and group databases through calls that share one buffer.
+        static std::mutex g_mxExplain;
+        std::unique_lock<std::mutex> lock(g_mxExplain);
+        const std::string strWhy = ExplainOpenFailure(
+            m_settings.strPort, strDevice, m_Port.OpenError(), m_settings.roots)
+                                       .OneLine();
+        lock.unlock();
+        Finish(CLI_PORT, "cannot open port " + strPortName + ": " + strWhy);
         return m_nStatus;
     }
     m_bPortOpen = m_bPortOpened = true;

@@ -13,6 +13,13 @@ namespace {
 
 constexpr unsigned g_nDrawMs = 100;
 
+// The ports folder looked up once, here: the sessions' threads then read no environment.
+CPortRoots FixedRoots(CPortRoots roots)
+{
+    roots.strPortsDir = roots.PortsDir();
+    return roots;
+}
+
 // Few words for the counts on the last line.
 std::string FailureWords(int nStatus)
 {
@@ -96,7 +103,7 @@ private:
 CStation::CStation(
     const CCliOptions& options, const CPortRoots& roots, FILE* pOut, FILE* pErr, bool bLive)
     : m_options(options)
-    , m_roots(roots)
+    , m_roots(FixedRoots(roots))
     , m_pErr(pErr)
     , m_display(pOut, pErr, bLive)
 { }
