@@ -324,7 +324,7 @@ TEST_F(StationTest, WatchFlashesEachPlugInOnceAndCtrlCRestoresThePorts)
     plugIn("ttyUSB0", "A1", again);
     ASSERT_TRUE(waitFor("ttyUSB0   ok", false, 2)) << m_cli.Err();
 
-    SSim& slow = StartSim({ "--delay-ms", "300" });
+    SSim& slow = StartSim({ "--delay-ms", "1000" });
     plugIn("ttyUSB2", "C3", slow);
     ASSERT_TRUE(waitFor("ttyUSB2: \"BREM-SIM\", sending", true, 1)) << m_cli.Err();
     m_cli.Signal(SIGINT);
