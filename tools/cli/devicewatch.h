@@ -10,8 +10,8 @@
 // A serial device that is there now, with what tells this plug-in from the next one.
 struct SPresentDevice {
     SSerialDevice device;
-    // The device's lasting identity and its node's: equal only while it stays plugged in, even
-    // when it was pulled and plugged back between two looks.
+    // Its node's path and identity: equal only while it stays plugged in, even when it was
+    // pulled and plugged back in between two looks (the system makes the node anew).
     std::string strAppearance;
 };
 

@@ -28,7 +28,9 @@ std::vector<SPresentDevice> Present(const CPortRoots& roots)
         std::string strNode;
         if (lstat(dev.strPath.c_str(), &st) == 0)
             strNode = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-        present.push_back({ dev, dev.Key() + "@" + strNode });
+        // Not its lasting key: udev adds and removes the by-id link a moment apart from the node,
+        // and a look in between must not take the same plug-in for a new one.
+        present.push_back({ dev, dev.strPath + "@" + strNode });
     }
     return present;
 }
