@@ -149,10 +149,11 @@ std::string CCliOptions::Usage()
            "  --report    append one JSON line per device download to FILE\n"
            "\n"
            "Exit status: 0 every frame acknowledged, 1 frame refused, 2 usage error, 3 port\n"
-           "cannot be opened, configured or failed, 4 image missing, empty, too large or changed\n"
-           "during the download, 5 device silent, 6 the log (or report) could not be written,\n"
-           "128+N ended by signal N (130 Ctrl+C, 141 stdout closed). With several devices: 0\n"
-           "when every device holds the image, else the highest status of any device.\n";
+           "cannot be opened, configured or failed, 4 image missing, empty, too large or\n"
+           "changed during the download, 5 device silent, 6 the log (or the report) could\n"
+           "not be written, 128+N ended by signal N (130 Ctrl+C, 141 stdout closed). With\n"
+           "several devices: 0 when every device holds the image, else the highest status\n"
+           "of any device.\n";
 }
 
 bool CCliOptions::Parse(const std::vector<std::string>& args)
