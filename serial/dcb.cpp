@@ -1,7 +1,8 @@
 #include "dcb.h"
 
+#include "syserror.h"
+
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <sstream>
 
@@ -98,7 +99,7 @@ bool BuildCommDCB(const std::string& strMode, DCB& dcb)
         bAny = true;
     }
     if (!bOk || !bAny) {
-        errno = EINVAL;
+        SetLastSystemError(g_nInvalidArgument);
         return false;
     }
     dcb = next;
@@ -114,7 +115,7 @@ bool IsStandardBaudRate(uint32_t nBaud)
     return false;
 }
 
-uint64_t WriteTimeoutMs(const COMMTIMEOUTS& timeouts, uint32_t nCount)
+uint64_t WriteTimeoutMs(const SPortTimeouts& timeouts, uint32_t nCount)
 {
     return static_cast<uint64_t>(timeouts.WriteTotalTimeoutMultiplier) * nCount
         + timeouts.WriteTotalTimeoutConstant;

@@ -20,7 +20,8 @@ struct SSerialDevice {
     // What identifies the device across an unplug: its by-id name, else its USB serial number,
     // else its path.
     std::string Key() const;
-    // "FT232R USB UART (A50285BI)", "USB 1a86:7523", "built-in serial port".
+    // "FT232R USB UART (A50285BI)", "USB 1a86:7523", "built-in serial port" (or the system's
+    // own name for it, where it has one).
     std::string Label() const;
     // "ttyUSB0 — FT232R USB UART (A50285BI)".
     std::string DisplayName() const;
@@ -45,6 +46,9 @@ struct SComMapping {
 };
 std::vector<SComMapping> ComMappings(
     const CPortRoots& roots, const std::vector<SSerialDevice>& devices, unsigned nCount = 20);
+
+// "ttyUSB2" before "ttyUSB10", "COM2" before "COM10": digit runs compare as numbers.
+bool NaturalLess(const std::string& a, const std::string& b);
 
 // Control characters, malformed UTF-8 and anything past nMax characters replaced or cut, so
 // that a device's own strings are safe to print on a terminal.

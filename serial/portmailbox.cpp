@@ -89,7 +89,7 @@ bool CPortMailbox::SpinUntilFree()
 
 bool CPortMailbox::ArmWake()
 {
-    // Announced before the last look, so that an owner freeing the slot after it sets WakeFd.
+    // Announced before the last look, so that an owner freeing the slot after it sets WakeHandle.
     m_bMonitorAsleep.store(true);
     if (IsFree() || m_bCancelled.load()) {
         m_bMonitorAsleep.store(false);

@@ -21,7 +21,7 @@ class CSerialPortOwner;
 // been handled. An idle owner is woken by one posted closure, which takes item after item while
 // the monitor is at work, and gives the owner's event loop a turn every few milliseconds. Each
 // side spins briefly, only while the other is awake, before it sleeps; the monitor sleeps on
-// WakeFd() together with its own signals.
+// WakeHandle() together with its own signals.
 //
 // Shared through a shared_ptr: a closure that runs after a stop (even after a later InitPort)
 // touches only its own cancelled mailbox.
@@ -51,7 +51,7 @@ public:
 
     CPortMailbox(CSerialPortOwner* pOwner, intptr_t lParam);
     // False when the system would not give it a wake-up signal.
-    bool IsUsable() const { return m_wake.Fd() >= 0; }
+    bool IsUsable() const { return m_wake.Handle() != g_hNoWait; }
 
     // Monitor thread. The slot is free once everything put in has been handled.
     bool IsFree() const { return m_nSlot.load(std::memory_order_acquire) == Empty; }
@@ -59,12 +59,12 @@ public:
     // Monitor thread. Spins while the owner's thread is taking items, within the budget; true
     // once the slot is free.
     bool SpinUntilFree();
-    // Monitor thread. Between ArmWake and DisarmWake, WakeFd() becomes readable when the slot
+    // Monitor thread. Between ArmWake and DisarmWake, WakeHandle() is signalled when the slot
     // is freed or the mailbox cancelled. ArmWake is false (and nothing is armed) when the slot
     // is already free.
     bool ArmWake();
     void DisarmWake(bool bWoken);
-    int WakeFd() const { return m_wake.Fd(); }
+    WaitHandle WakeHandle() const { return m_wake.Handle(); }
     // Monitor thread, slot free. Puts the item in, waking an idle owner; item is left empty
     // (with a spare byte buffer). False when cancelled: nothing of it will reach the owner.
     bool Put(SItem& item);

@@ -3,7 +3,6 @@
 #include "portnames.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -38,11 +37,6 @@ void Report(CErrorReporter* pReporter, const std::string& strText)
         pReporter->ShowError(g_szCaption, strText);
     else
         std::fprintf(stderr, "%s: %s", g_szCaption, strText.c_str());
-}
-
-bool DeviceGoneError(int nError)
-{
-    return nError == EIO || nError == ENXIO || nError == ENODEV;
 }
 
 } // namespace
@@ -124,11 +118,12 @@ bool CSerialPort::InitPort(CSerialPortOwner* pPortOwner, const std::string& strD
         m_hWriteEvent.reset(new CCommEvent);
     }
     m_hShutdownEvent.reset(new CCommEvent);
-    const bool bEventsMade = m_hWriteEvent->Fd() >= 0 && m_hShutdownEvent->Fd() >= 0;
-    const int nEventError = errno;
-    m_hEventArray[0] = m_hShutdownEvent->Fd();
-    m_hEventArray[1] = -1;
-    m_hEventArray[2] = m_hWriteEvent->Fd();
+    const bool bEventsMade
+        = m_hWriteEvent->Handle() != g_hNoWait && m_hShutdownEvent->Handle() != g_hNoWait;
+    const int nEventError = LastSystemError();
+    m_hEventArray[0] = m_hShutdownEvent->Handle();
+    m_hEventArray[1] = g_hNoWait;
+    m_hEventArray[2] = m_hWriteEvent->Handle();
 
     m_pOwner = pPortOwner;
     {
@@ -157,17 +152,14 @@ bool CSerialPort::InitPort(CSerialPortOwner* pPortOwner, const std::string& strD
         + " data=" + std::to_string(databits) + " stop=" + std::to_string(stopbits);
 
     if (!bEventsMade) {
-        errno = m_nOpenError = nEventError;
+        SetLastSystemError(m_nOpenError = nEventError);
         return false;
     }
     m_hComm = CCommPort::Open(ResolvePortName(strDevice));
     if (!m_hComm) {
-        m_nOpenError = errno;
+        m_nOpenError = LastSystemError();
         return false;
     }
-    m_ov.hEvent = m_hComm->Fd();
-    // Only received bytes can be waited for on a POSIX port; without EV_RXCHAR nothing is.
-    m_hEventArray[1] = (dwCommEvents & EV_RXCHAR) ? m_ov.hEvent : -1;
 
     m_CommTimeouts.ReadIntervalTimeout = 1000;
     m_CommTimeouts.ReadTotalTimeoutMultiplier = 1000;
@@ -187,6 +179,8 @@ bool CSerialPort::InitPort(CSerialPortOwner* pPortOwner, const std::string& strD
         else if (!m_hComm->SetCommState(m_dcb))
             ProcessErrorMessage("SetCommState()");
     }
+    m_ov.hEvent = m_hComm->EventHandle();
+    m_hEventArray[1] = m_ov.hEvent;
 
     m_hComm->Purge(g_dwPurgeAll);
     std::lock_guard<std::mutex> lockBuffer(m_mxWriteBuffer);
@@ -251,11 +245,11 @@ void CSerialPort::ClosePort()
         m_hWriteEvent.reset();
     }
     m_hShutdownEvent.reset();
-    m_hEventArray[0] = m_hEventArray[2] = -1;
+    m_hEventArray[0] = m_hEventArray[2] = g_hNoWait;
     std::lock_guard<std::mutex> lock(m_csCommunicationSync);
     m_hComm.reset();
-    m_ov.hEvent = -1;
-    m_hEventArray[1] = -1;
+    m_ov.hEvent = g_hNoWait;
+    m_hEventArray[1] = g_hNoWait;
 }
 
 void CSerialPort::StopMonitorThread()
@@ -272,7 +266,7 @@ void CSerialPort::StopMonitorThread()
 
 void CSerialPort::ProcessErrorMessage(const char* szErrorText)
 {
-    const int nError = errno;
+    const int nError = LastSystemError();
     // Built as a string, so no system text however long can overrun it.
     std::string strText = "WARNING:  ";
     strText += szErrorText ? szErrorText : "";
@@ -334,12 +328,17 @@ bool CSerialPort::WaitSlotFree(bool bNoteWrites)
         if (!mailbox.ArmWake())
             return !m_bStopRequested.load() && !mailbox.IsCancelled();
         // The port is read meanwhile, so the driver does not overflow while the owner is busy.
-        const bool bRead = m_hComm && !m_bDeviceGone && !m_bAheadFailed && !m_bInBox
-            && m_hEventArray[1] >= 0 && m_nAheadLen - m_nAheadPos < g_nReadAhead;
         const bool bNote = bNoteWrites && !m_bQuotaNoted;
-        const int aFds[4] = { m_hEventArray[0], mailbox.WakeFd(), bRead ? m_hEventArray[1] : -1,
-            bNote ? m_hEventArray[2] : -1 };
-        const int nEvent = CCommEvent::WaitAny(aFds, 4);
+        bool bRead = m_hComm && !m_bDeviceGone && !m_bAheadFailed && !m_bInBox
+            && m_hEventArray[1] != g_hNoWait && m_nAheadLen - m_nAheadPos < g_nReadAhead;
+        if (bRead) {
+            // Armed before every wait on it; a failure is left for the loop's own arming.
+            const CCommPort::Arm eArm = m_hComm->WaitCommEvent();
+            bRead = eArm == CCommPort::Arm::Ready || eArm == CCommPort::Arm::Pending;
+        }
+        const WaitHandle aHandles[4] = { m_hEventArray[0], mailbox.WakeHandle(),
+            bRead ? m_hEventArray[1] : g_hNoWait, bNote ? m_hEventArray[2] : g_hNoWait };
+        const int nEvent = CCommEvent::WaitAny(aHandles, 4);
         mailbox.DisarmWake(nEvent == 1);
         if (nEvent == 0)
             return false;
@@ -363,7 +362,7 @@ void CSerialPort::CommThread(CSerialPort* port)
 
     while (!port->m_bStopRequested.load()) {
         const bool bWatchPort
-            = port->m_hComm && !port->m_bDeviceGone && port->m_hEventArray[1] >= 0;
+            = port->m_hComm && !port->m_bDeviceGone && port->m_hEventArray[1] != g_hNoWait;
         int nEvent;
         if (port->WriteDue()) {
             // Its bytes have been handed over: it goes before whatever arrived since.
@@ -377,10 +376,11 @@ void CSerialPort::CommThread(CSerialPort* port)
                 // Shutdown and write requests are served at once; only the port waits.
                 if (!port->Flush())
                     break;
-                const int aFds[3] = { port->m_hEventArray[0], -1, port->m_hEventArray[2] };
+                const WaitHandle aHandles[3]
+                    = { port->m_hEventArray[0], g_hNoWait, port->m_hEventArray[2] };
                 if (port->m_pMailbox)
                     port->m_pMailbox->SetMonitorBusy(false);
-                CCommEvent::WaitAny(aFds, 3, nGatherUs);
+                CCommEvent::WaitAny(aHandles, 3, nGatherUs);
                 if (port->m_pMailbox)
                     port->m_pMailbox->SetMonitorBusy(true);
             }
@@ -405,12 +405,12 @@ void CSerialPort::CommThread(CSerialPort* port)
                 break;
             if (port->WriteDue() || (bWatchPort && port->m_nAheadPos < port->m_nAheadLen))
                 continue;
-            const int aFds[3] = { port->m_hEventArray[0],
-                (bWatchPort && !port->m_bDeviceGone) ? port->m_hEventArray[1] : -1,
+            const WaitHandle aHandles[3] = { port->m_hEventArray[0],
+                (bWatchPort && !port->m_bDeviceGone) ? port->m_hEventArray[1] : g_hNoWait,
                 port->m_hEventArray[2] };
             if (port->m_pMailbox)
                 port->m_pMailbox->SetMonitorBusy(false);
-            nEvent = CCommEvent::WaitAny(aFds, 3);
+            nEvent = CCommEvent::WaitAny(aHandles, 3);
             if (port->m_pMailbox)
                 port->m_pMailbox->SetMonitorBusy(true);
         }
@@ -592,10 +592,10 @@ void CSerialPort::WriteChar(CSerialPort* port)
         // purge would cut it off).
         port->DropReadAhead();
         port->m_hComm->Purge(PURGE_RXABORT | PURGE_RXCLEAR);
-        eResult = port->m_hComm->WriteBytes(
-            port->m_szSendBuffer.get(), nCount, port->m_hShutdownEvent->Fd(), nArrivedMeanwhile);
+        eResult = port->m_hComm->WriteBytes(port->m_szSendBuffer.get(), nCount,
+            port->m_hShutdownEvent->Handle(), nArrivedMeanwhile);
         if (eResult != CCommPort::Write::Done && eResult != CCommPort::Write::Aborted) {
-            const bool bGone = DeviceGoneError(errno);
+            const bool bGone = IsDeviceGoneError(LastSystemError());
             port->ProcessErrorMessage(eResult == CCommPort::Write::FailedAtOnce
                     ? "WriteFile()"
                     : "GetOverlappedResults() in WriteFile()");

@@ -29,16 +29,6 @@ constexpr unsigned WM_COMM_RXFLAG_DETECTED = WM_USER + 8;
 constexpr unsigned WM_COMM_TXEMPTY = WM_USER + 9;
 constexpr unsigned WM_COMM_TXFAILED = WM_USER + 10;
 
-// Port event bits for the event mask.
-constexpr uint32_t EV_RXCHAR = 0x0001;
-constexpr uint32_t EV_RXFLAG = 0x0002;
-constexpr uint32_t EV_CTS = 0x0008;
-constexpr uint32_t EV_DSR = 0x0010;
-constexpr uint32_t EV_RLSD = 0x0020;
-constexpr uint32_t EV_BREAK = 0x0040;
-constexpr uint32_t EV_ERR = 0x0080;
-constexpr uint32_t EV_RING = 0x0100;
-
 // The window (or the command-line host, or a test) that receives what the port reports.
 class CSerialPortOwner {
 public:
@@ -82,9 +72,10 @@ public:
     // Opens "COM<portnr>" (see ResolvePortName) at "baud=.. parity=.. data=.. stop=..", all
     // time-outs 1000 ms, RTS on, no flow control. Stops a running monitor thread and closes a
     // port still held first. False only when the port cannot be opened (absent, held by another
-    // program, not a terminal): no box then. A configuration step that fails shows one box and
-    // skips the later steps; the port stays open and the result is true. Only EV_RXCHAR can be
-    // waited for on POSIX; the other bits of the mask are notified on every pass that reads.
+    // program, not a serial device): no box then. A configuration step that fails shows one box
+    // and skips the later steps; the port stays open and the result is true. Every pass that
+    // serves a port event notifies each other bit of the mask; on POSIX only EV_RXCHAR can be
+    // waited for.
     bool InitPort(CSerialPortOwner* pPortOwner, unsigned portnr, unsigned baud, char parity,
         unsigned databits, unsigned stopbits, uint32_t dwCommEvents, unsigned nBufferSize);
     // Same on a device path or "COM<n>" name; portnr only labels notifications and boxes.
@@ -100,9 +91,9 @@ public:
     // Ends the monitor thread, even one waiting for the owner, and closes the port. Nothing
     // reaches the owner once it has returned.
     void ClosePort();
-    // Reports the failed call whose errno is current: "WARNING:  <text> Failed with the
-    // following error: \n<system text>\nPort: <n>\n" under "Application Error". On the monitor
-    // thread it is shown on the owner's thread while the monitor waits.
+    // Reports the failed call whose reason is the last system error: "WARNING:  <text> Failed
+    // with the following error: \n<system text>\nPort: <n>\n" under "Application Error". On the
+    // monitor thread it is shown on the owner's thread while the monitor waits.
     void ProcessErrorMessage(const char* szErrorText);
     // Where error boxes go; null (the default) prints them to stderr.
     void SetErrorReporter(CErrorReporter* pReporter);
@@ -125,7 +116,7 @@ public:
     uint32_t WriteBufferSize() const { return m_nWriteBufferSize; }
     bool HasWriteBuffer() const;
     uint32_t CommEvents() const { return m_dwCommEvents; }
-    // The errno of the last InitPort that could not open its port.
+    // The system error of the last InitPort that could not open its port.
     int OpenError() const { return m_nOpenError; }
     // Any thread. True once the monitor thread has found the device gone (and stopped watching
     // it), until the next InitPort.
@@ -136,11 +127,11 @@ public:
     const DCB& LineSettings() const { return m_dcb; }
 
 private:
-    // The port-event signal is the port descriptor itself: it turns readable when bytes arrive.
+    // The port-event signal is the port's own (CCommPort::EventHandle).
     struct OVERLAPPED {
         uint32_t Offset = 0;
         uint32_t OffsetHigh = 0;
-        int hEvent = -1;
+        WaitHandle hEvent = g_hNoWait;
     };
 
     static void CommThread(CSerialPort* port);
@@ -175,7 +166,7 @@ private:
     std::unique_ptr<CCommEvent> m_hShutdownEvent;
     std::unique_ptr<CCommPort> m_hComm;
     std::unique_ptr<CCommEvent> m_hWriteEvent;
-    int m_hEventArray[3];
+    WaitHandle m_hEventArray[3];
     OVERLAPPED m_ov;
     COMMTIMEOUTS m_CommTimeouts;
     DCB m_dcb;

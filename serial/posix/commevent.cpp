@@ -13,7 +13,7 @@ CCommEvent::CCommEvent()
 CCommEvent::~CCommEvent()
 {
     if (m_hEvent >= 0)
-        ::close(m_hEvent);
+        ::close(static_cast<int>(m_hEvent));
 }
 
 void CCommEvent::Set()
@@ -22,7 +22,7 @@ void CCommEvent::Set()
         return;
     const uint64_t nOne = 1;
     // EAGAIN means the counter is full, which is still "set".
-    while (::write(m_hEvent, &nOne, sizeof nOne) < 0 && errno == EINTR) { }
+    while (::write(static_cast<int>(m_hEvent), &nOne, sizeof nOne) < 0 && errno == EINTR) { }
 }
 
 void CCommEvent::Reset()
@@ -30,14 +30,14 @@ void CCommEvent::Reset()
     if (m_hEvent < 0)
         return;
     uint64_t nCount = 0;
-    while (::read(m_hEvent, &nCount, sizeof nCount) < 0 && errno == EINTR) { }
+    while (::read(static_cast<int>(m_hEvent), &nCount, sizeof nCount) < 0 && errno == EINTR) { }
 }
 
 bool CCommEvent::IsSet() const
 {
     if (m_hEvent < 0)
         return false;
-    pollfd pfd = { m_hEvent, POLLIN, 0 };
+    pollfd pfd = { static_cast<int>(m_hEvent), POLLIN, 0 };
     int nReady;
     do {
         nReady = ::poll(&pfd, 1, 0);
@@ -45,14 +45,14 @@ bool CCommEvent::IsSet() const
     return nReady > 0 && (pfd.revents & POLLIN);
 }
 
-int CCommEvent::WaitAny(const int* pFds, int nCount, int64_t nTimeoutUs)
+int CCommEvent::WaitAny(const WaitHandle* pHandles, int nCount, int64_t nTimeoutUs)
 {
     constexpr int nMax = 8;
     if (nCount <= 0 || nCount > nMax)
         return -1;
     pollfd aPfd[nMax];
     for (int i = 0; i < nCount; ++i)
-        aPfd[i] = pollfd { pFds[i], POLLIN, 0 };
+        aPfd[i] = pollfd { static_cast<int>(pHandles[i]), POLLIN, 0 };
     timespec ts {};
     if (nTimeoutUs >= 0) {
         ts.tv_sec = static_cast<time_t>(nTimeoutUs / 1000000);

@@ -1,5 +1,6 @@
 #include "../commport.h"
 
+#include "../dcb.h"
 #include "../deadline.h"
 
 #include <algorithm>
@@ -12,8 +13,10 @@
 #include <termios.h>
 #include <unistd.h>
 
-struct CCommPort::Saved {
-    termios tio;
+struct CCommPort::SPlatform {
+    int hFile;
+    bool bSaved = false;
+    termios tio {}; // as found at open
 };
 
 namespace {
@@ -69,20 +72,10 @@ void CloseKeepingErrno(int hFile)
     errno = nError;
 }
 
-// strerror_r comes in a GNU and an XSI flavour; accept either.
-[[maybe_unused]] const char* ErrorTextOf(int nResult, const char* szBuffer)
-{
-    return nResult == 0 ? szBuffer : nullptr;
-}
-[[maybe_unused]] const char* ErrorTextOf(const char* szResult, const char*)
-{
-    return szResult;
-}
-
 } // namespace
 
-CCommPort::CCommPort(int hFile)
-    : m_hFile(hFile)
+CCommPort::CCommPort(std::unique_ptr<SPlatform> pPlatform)
+    : m_pPlatform(std::move(pPlatform))
 { }
 
 std::unique_ptr<CCommPort> CCommPort::Open(const std::string& strPath)
@@ -113,26 +106,25 @@ std::unique_ptr<CCommPort> CCommPort::Open(const std::string& strPath)
         CloseKeepingErrno(hFile);
         return nullptr;
     }
-    std::unique_ptr<CCommPort> pPort(new CCommPort(hFile));
-    termios tio;
-    if (::tcgetattr(hFile, &tio) == 0)
-        pPort->m_pSaved.reset(new Saved { tio });
-    return pPort;
+    std::unique_ptr<SPlatform> pPlatform(new SPlatform { hFile });
+    pPlatform->bSaved = ::tcgetattr(hFile, &pPlatform->tio) == 0;
+    return std::unique_ptr<CCommPort>(new CCommPort(std::move(pPlatform)));
 }
 
 CCommPort::~CCommPort()
 {
     // Failures are expected here once the device has gone; there is nobody left to tell.
-    if (m_pSaved)
-        ::tcsetattr(m_hFile, TCSANOW, &m_pSaved->tio);
+    const int hFile = m_pPlatform->hFile;
+    if (m_pPlatform->bSaved)
+        ::tcsetattr(hFile, TCSANOW, &m_pPlatform->tio);
     // Exclusive mode outlives our descriptor while another one is open on the tty.
-    ::ioctl(m_hFile, TIOCNXCL);
-    ::close(m_hFile);
+    ::ioctl(hFile, TIOCNXCL);
+    ::close(hFile);
 }
 
-bool CCommPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
+bool CCommPort::SetCommTimeouts(const SPortTimeouts& timeouts)
 {
-    if (::fcntl(m_hFile, F_GETFD) < 0)
+    if (::fcntl(m_pPlatform->hFile, F_GETFD) < 0)
         return false;
     m_timeouts = timeouts;
     return true;
@@ -140,7 +132,7 @@ bool CCommPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
 
 bool CCommPort::SetCommMask(uint32_t dwMask)
 {
-    if (::fcntl(m_hFile, F_GETFD) < 0)
+    if (::fcntl(m_pPlatform->hFile, F_GETFD) < 0)
         return false;
     m_dwMask = dwMask;
     return true;
@@ -152,10 +144,10 @@ bool CCommPort::GetCommMask(uint32_t& dwMask) const
     return true;
 }
 
-bool CCommPort::GetCommState(DCB& dcb) const
+bool CCommPort::GetCommState(SLineSettings& dcb) const
 {
     termios tio;
-    if (::tcgetattr(m_hFile, &tio) < 0)
+    if (::tcgetattr(m_pPlatform->hFile, &tio) < 0)
         return false;
     dcb.BaudRate = BaudFor(::cfgetospeed(&tio));
     switch (tio.c_cflag & CSIZE) {
@@ -181,13 +173,13 @@ bool CCommPort::GetCommState(DCB& dcb) const
     dcb.StopBits
         = (tio.c_cflag & CSTOPB) ? (dcb.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS) : ONESTOPBIT;
     int nLines = 0;
-    dcb.fRtsControl = (::ioctl(m_hFile, TIOCMGET, &nLines) == 0 && (nLines & TIOCM_RTS))
+    dcb.fRtsControl = (::ioctl(m_pPlatform->hFile, TIOCMGET, &nLines) == 0 && (nLines & TIOCM_RTS))
         ? RTS_CONTROL_ENABLE
         : RTS_CONTROL_DISABLE;
     return true;
 }
 
-bool CCommPort::SetCommState(const DCB& dcb)
+bool CCommPort::SetCommState(const SLineSettings& dcb)
 {
     speed_t nSpeed = B0;
     // A pty takes any rate, a UART driver only some: hold every port to the named rates.
@@ -198,7 +190,7 @@ bool CCommPort::SetCommState(const DCB& dcb)
         return false;
     }
     termios tio;
-    if (::tcgetattr(m_hFile, &tio) < 0)
+    if (::tcgetattr(m_pPlatform->hFile, &tio) < 0)
         return false;
     ::cfmakeraw(&tio);
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
@@ -229,13 +221,13 @@ bool CCommPort::SetCommState(const DCB& dcb)
         return false;
     int nResult;
     do {
-        nResult = ::tcsetattr(m_hFile, TCSANOW, &tio);
+        nResult = ::tcsetattr(m_pPlatform->hFile, TCSANOW, &tio);
     } while (nResult < 0 && errno == EINTR);
     if (nResult < 0)
         return false;
     // tcsetattr succeeds when any part took; the rate is the part a driver may refuse.
     termios tioNow;
-    if (::tcgetattr(m_hFile, &tioNow) < 0)
+    if (::tcgetattr(m_pPlatform->hFile, &tioNow) < 0)
         return false;
     if (::cfgetospeed(&tioNow) != nSpeed) {
         errno = EINVAL;
@@ -245,7 +237,7 @@ bool CCommPort::SetCommState(const DCB& dcb)
     if (dcb.fRtsControl == RTS_CONTROL_ENABLE) {
         // Pseudo-terminals have no modem lines; that is no failure of the settings.
         int nRts = TIOCM_RTS;
-        ::ioctl(m_hFile, TIOCMBIS, &nRts);
+        ::ioctl(m_pPlatform->hFile, TIOCMBIS, &nRts);
     }
     return true;
 }
@@ -255,17 +247,22 @@ void CCommPort::Purge(uint32_t dwFlags)
     const bool bRx = dwFlags & (PURGE_RXABORT | PURGE_RXCLEAR);
     const bool bTx = dwFlags & (PURGE_TXABORT | PURGE_TXCLEAR);
     if (bRx && bTx)
-        ::tcflush(m_hFile, TCIOFLUSH);
+        ::tcflush(m_pPlatform->hFile, TCIOFLUSH);
     else if (bRx)
-        ::tcflush(m_hFile, TCIFLUSH);
+        ::tcflush(m_pPlatform->hFile, TCIFLUSH);
     else if (bTx)
-        ::tcflush(m_hFile, TCOFLUSH);
+        ::tcflush(m_pPlatform->hFile, TCOFLUSH);
+}
+
+WaitHandle CCommPort::EventHandle() const
+{
+    return (m_dwMask & EV_RXCHAR) ? m_pPlatform->hFile : g_hNoWait;
 }
 
 CCommPort::Arm CCommPort::WaitCommEvent()
 {
     short nRevents = 0;
-    if (PollOne(m_hFile, POLLIN, 0, nRevents) < 0)
+    if (PollOne(m_pPlatform->hFile, POLLIN, 0, nRevents) < 0)
         return Arm::Failed;
     if (nRevents & POLLNVAL) {
         errno = EBADF;
@@ -277,10 +274,11 @@ CCommPort::Arm CCommPort::WaitCommEvent()
 uint32_t CCommPort::QueuedBytes() const
 {
     int nQueued = 0;
-    if (::ioctl(m_hFile, FIONREAD, &nQueued) == 0 && nQueued > 0)
+    if (::ioctl(m_pPlatform->hFile, FIONREAD, &nQueued) == 0 && nQueued > 0)
         return static_cast<uint32_t>(nQueued);
     short nRevents = 0;
-    if (PollOne(m_hFile, POLLIN, 0, nRevents) > 0 && (nRevents & (POLLIN | POLLHUP | POLLERR)))
+    if (PollOne(m_pPlatform->hFile, POLLIN, 0, nRevents) > 0
+        && (nRevents & (POLLIN | POLLHUP | POLLERR)))
         return 1;
     return 0;
 }
@@ -290,7 +288,7 @@ CCommPort::Io CCommPort::Read(unsigned char* pBuffer, uint32_t nCapacity, uint32
     nRead = 0;
     ssize_t nGot;
     do {
-        nGot = ::read(m_hFile, pBuffer, nCapacity);
+        nGot = ::read(m_pPlatform->hFile, pBuffer, nCapacity);
     } while (nGot < 0 && errno == EINTR);
     if (nGot > 0) {
         nRead = static_cast<uint32_t>(nGot);
@@ -304,16 +302,17 @@ CCommPort::Io CCommPort::Read(unsigned char* pBuffer, uint32_t nCapacity, uint32
 }
 
 CCommPort::Write CCommPort::WriteBytes(
-    const unsigned char* pBytes, uint32_t nCount, int nAbortFd, uint32_t& nEarlyInput)
+    const unsigned char* pBytes, uint32_t nCount, WaitHandle hAbort, uint32_t& nEarlyInput)
 {
     nEarlyInput = 0;
     const CDeadline deadline(WriteTimeoutMs(m_timeouts, nCount));
     uint32_t nDone = 0;
     bool bStarted = false;
-    pollfd aPfd[2] = { { m_hFile, POLLOUT, 0 }, { nAbortFd, POLLIN, 0 } };
+    pollfd aPfd[2]
+        = { { m_pPlatform->hFile, POLLOUT, 0 }, { static_cast<int>(hAbort), POLLIN, 0 } };
     while (nDone < nCount) {
         nEarlyInput = QueuedBytes();
-        const ssize_t nWritten = ::write(m_hFile, pBytes + nDone, nCount - nDone);
+        const ssize_t nWritten = ::write(m_pPlatform->hFile, pBytes + nDone, nCount - nDone);
         if (nWritten > 0) {
             nDone += static_cast<uint32_t>(nWritten);
             bStarted = true;
@@ -338,7 +337,7 @@ CCommPort::Write CCommPort::WriteBytes(
     // Wait for the bytes to leave where the driver can tell (a pty always says 0 queued).
     for (;;) {
         int nQueued = 0;
-        if (::ioctl(m_hFile, TIOCOUTQ, &nQueued) < 0 || nQueued <= 0)
+        if (::ioctl(m_pPlatform->hFile, TIOCOUTQ, &nQueued) < 0 || nQueued <= 0)
             return Write::Done;
         if (deadline.Expired()) {
             errno = ETIMEDOUT;
@@ -352,13 +351,4 @@ CCommPort::Write CCommPort::WriteBytes(
         if (::poll(&aPfd[1], 1, nWaitMs) > 0 && (aPfd[1].revents & POLLIN))
             return Write::Aborted;
     }
-}
-
-std::string SystemErrorText(int nError)
-{
-    char szBuffer[256] = {};
-    const char* szText = ErrorTextOf(::strerror_r(nError, szBuffer, sizeof szBuffer), szBuffer);
-    if (!szText || !*szText)
-        return "Unknown error " + std::to_string(nError);
-    return szText;
 }

@@ -1,59 +1,9 @@
 #include "serialfixtures.h"
 
 #include <atomic>
-#include <filesystem>
-#include <sys/ioctl.h>
 #include <utility>
 
 namespace {
-
-size_t CountEntries(const char* szDir)
-{
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(szDir), {}));
-}
-
-int Queued(int hFd)
-{
-    int n = -1;
-    ::ioctl(hFd, FIONREAD, &n);
-    return n;
-}
-
-// The device sends Pattern(0), Pattern(1), ... as fast as the port takes them, until nBytes have
-// gone or Stop().
-class CFlood {
-public:
-    static unsigned char Pattern(uint64_t i) { return static_cast<unsigned char>(i % 251); }
-    explicit CFlood(const CTestPty& pty, uint64_t nBytes = UINT64_MAX)
-        : m_thread([this, hMaster = pty.Master(), nBytes] { Run(hMaster, nBytes); })
-    { }
-    ~CFlood() { Stop(); }
-    void Stop()
-    {
-        m_bStop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-private:
-    void Run(int hMaster, uint64_t nBytes)
-    {
-        unsigned char a[1024];
-        for (uint64_t nSent = 0; !m_bStop && nSent < nBytes;) {
-            const size_t nCount = static_cast<size_t>(std::min<uint64_t>(sizeof a, nBytes - nSent));
-            for (size_t i = 0; i < nCount; ++i)
-                a[i] = Pattern(nSent + i);
-            pollfd pfd = { hMaster, POLLOUT, 0 };
-            ::poll(&pfd, 1, 10);
-            const ssize_t n = ::write(hMaster, a, nCount);
-            if (n > 0)
-                nSent += static_cast<uint64_t>(n);
-        }
-    }
-
-    std::atomic<bool> m_bStop { false };
-    std::thread m_thread;
-};
 
 using SMonitorTest = SPortFixture;
 
@@ -89,13 +39,13 @@ TEST_F(SMonitorTest, FloodArrivesWholeAndInOrder)
 {
     constexpr uint64_t nBytes = 1 << 18;
     Start();
-    CFlood flood(pty, nBytes);
+    pty.Flood(nBytes);
     ASSERT_TRUE(owner.Wait([&] { return owner.m_received.size() >= nBytes; }, 120000));
     port.ClosePort();
     const Bytes received = owner.Get(owner.m_received);
     ASSERT_EQ(received.size(), nBytes);
     for (uint64_t i = 0; i < nBytes; ++i)
-        ASSERT_EQ(received[i], CFlood::Pattern(i)) << "byte " << i;
+        ASSERT_EQ(received[i], FloodPattern(i)) << "byte " << i;
 }
 
 // A device that never pauses: the owner's write still goes out, its report comes, the bytes stay
@@ -112,12 +62,12 @@ TEST_F(SMonitorTest, WriteAndOwnersLoopServedWhileFloodGoesOn)
         for (volatile int i = 0; i < 1000; ++i) { }
     };
     Start();
-    CFlood flood(pty);
+    pty.Flood();
     ASSERT_EQ(pty.Receive(1), Of("x"));
     std::atomic<bool> bRan { false };
     owner.PostToOwner([&] { bRan = true; });
     ASSERT_TRUE(owner.Wait([&] { return bRan.load(); }));
-    flood.Stop();
+    pty.StopFlood();
     // Never in the pattern: the end. It goes in once the port has taken what the flood left.
     ASSERT_TRUE(owner.Until([&] { return pty.Send({ 0xFF }); }, 60000));
     ASSERT_TRUE(owner.Wait(
@@ -127,7 +77,7 @@ TEST_F(SMonitorTest, WriteAndOwnersLoopServedWhileFloodGoesOn)
     received.pop_back();
     int nGaps = 0;
     for (size_t i = 1; i < received.size(); ++i)
-        nGaps += received[i] != CFlood::Pattern(received[i - 1] + 1u);
+        nGaps += received[i] != FloodPattern(received[i - 1] + 1u);
     EXPECT_LE(nGaps, 1);
     const auto notes = owner.Get(owner.m_notes);
     EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [&](const SNote& note) {
@@ -153,7 +103,7 @@ TEST_P(SCloseTest, CloseDuringFloodDeliversNothingAfter)
         };
     }
     Start();
-    CFlood flood(pty);
+    pty.Flood();
     if (bFromOwner) {
         ASSERT_TRUE(owner.Wait([&] { return nAtClose.load() != 0; }, 60000));
     } else {
@@ -161,7 +111,7 @@ TEST_P(SCloseTest, CloseDuringFloodDeliversNothingAfter)
         port.ClosePort();
         nAtClose = owner.Get(owner.m_received).size();
     }
-    flood.Stop();
+    pty.StopFlood();
     EXPECT_FALSE(port.ThreadAlive());
     ASSERT_TRUE(owner.WaitIdle());
     EXPECT_EQ(owner.Get(owner.m_received).size(), nAtClose.load());
@@ -240,7 +190,7 @@ TEST_F(SMonitorTest, WriteWaitsForTheOwnerAndDiscardsWhatWasReadAhead)
     ASSERT_TRUE(Write("x"));
     ASSERT_TRUE(owner.Until([&] { return port.WritesSeen() == 2; })); // Start()'s and this
     ASSERT_TRUE(pty.Send(Of("LATE")));
-    ASSERT_TRUE(owner.Until([&] { return Queued(pty.Slave()) == 0; })); // read ahead
+    ASSERT_TRUE(owner.Until([&] { return pty.Queued() == 0; })); // read ahead
     EXPECT_TRUE(pty.Receive(1, 100).empty());
     bGo = true;
     ASSERT_EQ(pty.Receive(1), Of("x"));
@@ -254,11 +204,10 @@ TEST_F(SMonitorTest, WriteDropsUnreadInput)
 {
     Start(EV_CTS); // nothing read: input stays queued until a write purges it
     ASSERT_TRUE(pty.Send(Of("zz")));
-    pollfd pfd = { pty.Slave(), POLLIN, 0 };
-    ASSERT_EQ(::poll(&pfd, 1, 5000), 1);
+    ASSERT_TRUE(pty.WaitQueued(5000));
     ASSERT_TRUE(Write("P"));
     EXPECT_EQ(pty.Receive(1), Of("P"));
-    EXPECT_EQ(Queued(pty.Slave()), 0);
+    EXPECT_EQ(pty.Queued(), 0);
     EXPECT_TRUE(owner.Get(owner.m_received).empty());
 }
 
@@ -277,7 +226,7 @@ TEST_P(SHeldTest, StopDuringPendingDeliveryWithWriteAlsoSet)
     ASSERT_TRUE(Write("never"));
     CTestPty second;
     if (bReopen)
-        EXPECT_TRUE(port.InitPort(&owner, second.SlavePath(), 5, 9600, 'N', 8, 1, g_dwMask, 8192));
+        EXPECT_TRUE(port.InitPort(&owner, second.PortName(), 5, 9600, 'N', 8, 1, g_dwMask, 8192));
     else
         port.ClosePort();
     EXPECT_FALSE(port.ThreadAlive());
@@ -289,7 +238,7 @@ TEST_P(SHeldTest, StopDuringPendingDeliveryWithWriteAlsoSet)
     if (!bReopen)
         return;
     CSerialPort other; // the first port was let go
-    EXPECT_TRUE(other.InitPort(&owner, pty.SlavePath(), 6, 9600, 'N', 8, 1, g_dwMask, 8192));
+    EXPECT_TRUE(other.InitPort(&owner, pty.PortName(), 6, 9600, 'N', 8, 1, g_dwMask, 8192));
     ASSERT_TRUE(port.StartMonitoring());
     ASSERT_TRUE(Write("S"));
     ASSERT_EQ(second.Receive(1), Of("S"));
@@ -328,7 +277,7 @@ TEST_P(SGoneTest, ReportedOnceOnTheOwnersThread)
     port.ClosePort();
     const auto boxes = owner.Get(owner.m_boxes);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].strText, BoxText(szOperation, "Input/output error", g_nPort));
+    EXPECT_EQ(boxes[0].strText, BoxText(szOperation, testsystem::GoneText(szOperation), g_nPort));
     EXPECT_EQ(boxes[0].idThread, owner.ThreadId());
 }
 
@@ -338,10 +287,10 @@ INSTANTIATE_TEST_SUITE_P(HangUpOrFailedWrite, SGoneTest,
 
 TEST_F(SMonitorTest, CyclesLeaveNoDescriptorsOrThreads)
 {
-    const size_t nFds = CountEntries("/proc/self/fd");
+    const size_t nHandles = testsystem::OpenHandles();
     // A thread that has been joined can linger in the list for a moment, so the count may fall
     // during the run; a leak would raise it by a thousand.
-    const size_t nThreads = CountEntries("/proc/self/task");
+    const size_t nThreads = testsystem::Threads();
     for (int i = 0; i < 1000; ++i) {
         ASSERT_TRUE(Open());
         ASSERT_TRUE(port.StartMonitoring());
@@ -353,8 +302,8 @@ TEST_F(SMonitorTest, CyclesLeaveNoDescriptorsOrThreads)
         port.ClosePort();
     }
     ASSERT_TRUE(owner.WaitIdle());
-    EXPECT_EQ(CountEntries("/proc/self/fd"), nFds);
-    EXPECT_TRUE(owner.Until([&] { return CountEntries("/proc/self/task") <= nThreads; }));
+    EXPECT_EQ(testsystem::OpenHandles(), nHandles);
+    EXPECT_TRUE(owner.Until([&] { return testsystem::Threads() <= nThreads; }));
     EXPECT_TRUE(owner.Get(owner.m_boxes).empty());
 }
 

@@ -1,11 +1,9 @@
 #include "commevent.h"
 #include "dcb.h"
 #include "deadline.h"
-#include "portnames.h"
+#include "syserror.h"
 
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -32,10 +30,10 @@ TEST(SerialPlatform, BuildCommDCBAppliesOrRefusesWhole)
         DCB dcb;
         dcb.BaudRate = 1;
         dcb.fRtsControl = RTS_CONTROL_ENABLE;
-        errno = 0;
+        SetLastSystemError(0);
         ASSERT_EQ(BuildCommDCB(c.szMode, dcb), c.bOk) << c.szMode;
         if (!c.bOk) {
-            EXPECT_EQ(errno, EINVAL) << c.szMode;
+            EXPECT_EQ(LastSystemError(), g_nInvalidArgument) << c.szMode;
             EXPECT_EQ(dcb.BaudRate, 1u) << c.szMode; // untouched
             continue;
         }
@@ -71,27 +69,21 @@ TEST(SerialPlatform, DeadlineRoundsUpAndClamps)
 TEST(SerialPlatform, WaitServesShutdownThenPortThenWrite)
 {
     CCommEvent aEvents[3];
-    const int aFds[3] = { aEvents[0].Fd(), aEvents[1].Fd(), aEvents[2].Fd() };
+    const WaitHandle aHandles[3]
+        = { aEvents[0].Handle(), aEvents[1].Handle(), aEvents[2].Handle() };
+    EXPECT_EQ(CCommEvent::WaitAny(aHandles, 3, 1000), -1);
     aEvents[2].Set();
-    EXPECT_EQ(CCommEvent::WaitAny(aFds, 3), 2);
+    EXPECT_EQ(CCommEvent::WaitAny(aHandles, 3), 2);
     aEvents[1].Set();
-    EXPECT_EQ(CCommEvent::WaitAny(aFds, 3), 1);
+    EXPECT_EQ(CCommEvent::WaitAny(aHandles, 3), 1);
     aEvents[0].Set();
     aEvents[0].Set();
-    EXPECT_EQ(CCommEvent::WaitAny(aFds, 3), 0);
+    EXPECT_EQ(CCommEvent::WaitAny(aHandles, 3), 0);
     EXPECT_TRUE(aEvents[0].IsSet()); // manual reset: a wait does not consume it
     aEvents[0].Reset();
     EXPECT_FALSE(aEvents[0].IsSet());
-    const int aSkip[3] = { aFds[0], -1, aFds[2] };
+    const WaitHandle aSkip[3] = { aHandles[0], g_hNoWait, aHandles[2] };
     EXPECT_EQ(CCommEvent::WaitAny(aSkip, 3), 2);
-}
-
-// Read when used, so a test or a wrapper script can point COMn links elsewhere.
-TEST(SerialPlatform, PortsDirectoryIsTakenFromTheEnvironmentWhenUsed)
-{
-    ::setenv("BREM_PORTS_DIR", "/nonexistent-brem-ports", 1);
-    EXPECT_EQ(ResolvePortName("COM0"), "/nonexistent-brem-ports/COM0");
-    ::unsetenv("BREM_PORTS_DIR");
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "faketree.h"
 #include "openfailure.h"
 #include "portdiscovery.h"
+#include "portnames.h"
 #include "testpty.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -179,6 +181,14 @@ TEST(OpenFailure, AbsentDeviceListsWhatIsThere)
     // A UART place without a chip refuses to open with EIO.
     failure = ExplainOpenFailure("COM2", tree.Dev("ttyS1"), EIO, roots);
     EXPECT_EQ(failure.strReason, tree.Dev("ttyS1") + " has no device behind it");
+}
+
+// Read when used, so a test or a wrapper script can point COMn links elsewhere.
+TEST(SerialPlatform, PortsDirectoryIsTakenFromTheEnvironmentWhenUsed)
+{
+    ::setenv("BREM_PORTS_DIR", "/nonexistent-brem-ports", 1);
+    EXPECT_EQ(ResolvePortName("COM0"), "/nonexistent-brem-ports/COM0");
+    ::unsetenv("BREM_PORTS_DIR");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serialport.h"
+#include "syserror.h"
 #include "testpty.h"
 
 #include <condition_variable>
@@ -139,7 +140,7 @@ struct SPortFixture : testing::Test {
         uint32_t dwMask = g_dwMask)
     {
         return port.InitPort(
-            &owner, pty.SlavePath(), g_nPort, nBaud, cParity, nData, nStop, dwMask, 8192);
+            &owner, pty.PortName(), g_nPort, nBaud, cParity, nData, nStop, dwMask, 8192);
     }
     // Opens and monitors; returns once the thread's purge at start is behind it.
     void Start(uint32_t dwMask = g_dwMask)

@@ -1,6 +1,5 @@
 #include "serialfixtures.h"
 
-#include <sys/file.h>
 #include <tuple>
 
 namespace {
@@ -10,14 +9,16 @@ using SPortTest = SPortFixture;
 TEST_F(SPortTest, MissingOrHeldPortFailsWithoutBoxThenGoodPortOpens)
 {
     EXPECT_FALSE(
-        port.InitPort(&owner, "/dev/brem-no-such-port", 3, 9600, 'N', 8, 1, g_dwMask, 8192));
+        port.InitPort(&owner, testsystem::g_szAbsentPort, 3, 9600, 'N', 8, 1, g_dwMask, 8192));
     EXPECT_FALSE(port.PortOpen());
+    EXPECT_EQ(port.OpenError(), testsystem::g_nNotThere);
 
-    ASSERT_EQ(::flock(pty.Slave(), LOCK_EX | LOCK_NB), 0); // another program holds it
+    ASSERT_TRUE(pty.Hold(true)); // another program holds it
     EXPECT_FALSE(Open());
     EXPECT_FALSE(port.PortOpen());
-    EXPECT_EQ(port.OpenError(), EBUSY); // what the reason given to the user is built on
-    ::flock(pty.Slave(), LOCK_UN);
+    // What the reason given to the user is built on.
+    EXPECT_EQ(port.OpenError(), testsystem::g_nHeld);
+    ASSERT_TRUE(pty.Hold(false));
 
     EXPECT_TRUE(Open());
     EXPECT_TRUE(port.PortOpen());
@@ -35,42 +36,40 @@ TEST_P(SConfigTest, OneBoxForTheFailedStepAndStillOpen)
     EXPECT_TRUE(port.PortOpen());
     const auto boxes = owner.Get(owner.m_boxes);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].strText, BoxText(szBox, "Invalid argument", g_nPort));
+    EXPECT_EQ(boxes[0].strText, BoxText(szBox, testsystem::g_szInvalid, g_nPort));
     EXPECT_EQ(boxes[0].strCaption, "Application Error");
     EXPECT_EQ(boxes[0].idThread, std::this_thread::get_id());
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, SConfigTest,
-    testing::Values(SConfigCase { 12345, 'N', 8, "SetCommState()" },
+    testing::Values(SConfigCase { testsystem::g_nRefusedBaud, 'N', 8, "SetCommState()" },
         SConfigCase { 9600, '\0', 8, "BuildCommDCB()" },
         SConfigCase { 9600, 'N', 4294967295u, "BuildCommDCB()" }));
 
 TEST_F(SPortTest, LineSettingsAppliedAndRestoredAtClose)
 {
-    termios tioBefore;
-    ASSERT_EQ(::tcgetattr(pty.Slave(), &tioBefore), 0);
+    const SLineState before = pty.LineState();
     ASSERT_TRUE(Open(9600, 'E', 7, 2));
     EXPECT_TRUE(owner.Get(owner.m_boxes).empty());
-    termios tio;
-    ASSERT_EQ(::tcgetattr(pty.Slave(), &tio), 0);
-    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600));
+    const SLineState open = pty.LineState();
+    EXPECT_EQ(open.nBaud, 9600u);
     // A pty keeps 8 data bits and no parity whatever it is told; the rest must hold.
-    EXPECT_EQ(tio.c_cflag & (CSTOPB | CLOCAL | CREAD | CRTSCTS),
-        static_cast<tcflag_t>(CSTOPB | CLOCAL | CREAD));
-    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u);
+    EXPECT_EQ(std::tie(open.bTwoStopBits, open.bLocal, open.bReceiver, open.bHardwareFlow),
+        std::make_tuple(true, true, true, false));
+    EXPECT_EQ(std::tie(open.bCanonical, open.bEcho, open.bSignals, open.bSoftwareFlow),
+        std::make_tuple(false, false, false, false));
     EXPECT_EQ(port.LineSettings().BaudRate, 9600u);
     EXPECT_EQ(port.LineSettings().fRtsControl, RTS_CONTROL_ENABLE);
 
     port.ClosePort();
-    ASSERT_EQ(::tcgetattr(pty.Slave(), &tio), 0);
-    EXPECT_EQ(tio.c_cflag, tioBefore.c_cflag);
-    EXPECT_EQ(::cfgetospeed(&tio), ::cfgetospeed(&tioBefore));
+    const SLineState after = pty.LineState();
+    EXPECT_EQ(after.nControl, before.nControl);
+    EXPECT_EQ(after.nBaud, before.nBaud);
 }
 
 TEST_F(SPortTest, WriteToPortAppendsWithinCapacityAndRefusesTheRest)
 {
-    ASSERT_TRUE(port.InitPort(&owner, pty.SlavePath(), 7, 9600, 'N', 8, 1, g_dwMask, 16));
+    ASSERT_TRUE(port.InitPort(&owner, pty.PortName(), 7, 9600, 'N', 8, 1, g_dwMask, 16));
     EXPECT_TRUE(Write("0123456789"));
     EXPECT_FALSE(Write("refused"));
     EXPECT_TRUE(Write("abcdef"));
@@ -92,18 +91,17 @@ TEST_F(SPortTest, WriteToPortAppendsWithinCapacityAndRefusesTheRest)
 TEST_F(SPortTest, ErrorTextIsComposedWhole)
 {
     const std::string strLong(1000, 'o');
-    errno = ENOENT;
+    SetLastSystemError(testsystem::g_nNotThere);
     port.ProcessErrorMessage(strLong.c_str());
     ASSERT_EQ(owner.Get(owner.m_boxes).size(), 1u);
-    EXPECT_EQ(
-        owner.Get(owner.m_boxes)[0].strText, BoxText(strLong, "No such file or directory", 0));
+    EXPECT_EQ(owner.Get(owner.m_boxes)[0].strText, BoxText(strLong, testsystem::g_szNotThere, 0));
 }
 
 TEST_F(SPortTest, DestructorClosesAnOpenPortAndEndsItsThread)
 {
     {
         CSerialPort scoped;
-        ASSERT_TRUE(scoped.InitPort(&owner, pty.SlavePath(), 1, 9600, 'N', 8, 1, g_dwMask, 64));
+        ASSERT_TRUE(scoped.InitPort(&owner, pty.PortName(), 1, 9600, 'N', 8, 1, g_dwMask, 64));
         ASSERT_TRUE(scoped.StartMonitoring());
         EXPECT_FALSE(Open()); // while it holds the port nobody else gets it
     }
