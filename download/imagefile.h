@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <string>
 
-// The firmware image on disk: opened read-only under a shared advisory lock, so several
-// downloads may read one file at once while a writer that locks it is kept out.
+// The firmware image on disk: opened read-only under a shared advisory lock (on Windows: shared
+// for reading only), so several downloads may read one file at once while a writer that locks
+// it is kept out.
 class CImageFile : public CImageSource {
 public:
     CImageFile() = default;
@@ -19,11 +20,12 @@ public:
     void SeekToBegin() override;
     uint64_t GetLength() const override;
     void Close() override;
-    bool IsOpen() const override { return m_nFd >= 0; }
+    bool IsOpen() const override { return m_hFile != g_hNoFile; }
     SImageStamp Stamp() const override;
     bool Holds(const unsigned char* pBytes, uint64_t nCount) const override;
 
 private:
-    int m_nFd = -1;
+    static constexpr intptr_t g_hNoFile = -1;
+    intptr_t m_hFile = g_hNoFile; // a descriptor, or a Windows file HANDLE
     std::string m_strPath;
 };

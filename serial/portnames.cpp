@@ -13,3 +13,13 @@ unsigned ComPortNumber(const std::string& strName)
     }
     return n;
 }
+
+std::string CPortRoots::PortsDir() const
+{
+    return strPortsDir.empty() ? BremPortsDir() : strPortsDir;
+}
+
+std::string ResolvePortName(const std::string& strName)
+{
+    return ResolvePortName(strName, CPortRoots());
+}

@@ -32,11 +32,6 @@ std::string BremPortsDir()
     return HomeDir() + "/.config/brem/ports";
 }
 
-std::string CPortRoots::PortsDir() const
-{
-    return strPortsDir.empty() ? BremPortsDir() : strPortsDir;
-}
-
 std::string ResolvePortName(const std::string& strName, const CPortRoots& roots)
 {
     if (strName.empty() || strName.find('/') != std::string::npos)
@@ -56,9 +51,4 @@ std::string ResolvePortName(const std::string& strName, const CPortRoots& roots)
     if (!EntryExists(strNode) && EntryExists(strById))
         return strById;
     return strNode;
-}
-
-std::string ResolvePortName(const std::string& strName)
-{
-    return ResolvePortName(strName, CPortRoots());
 }

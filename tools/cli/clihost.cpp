@@ -1,5 +1,6 @@
 #include "clihost.h"
 
+#include "cliplatform.h"
 #include "harmlesstext.h"
 #include "imagesnapshot.h"
 
@@ -92,7 +93,7 @@ void CCliHost::OnVerdict(int nStatus)
 
 void CCliHost::OnSignal(int nSignal)
 {
-    m_session.Finish(128 + nSignal, std::string("interrupted by ") + strsignal(nSignal));
+    m_session.Finish(128 + nSignal, "interrupted by " + SignalName(nSignal));
 }
 
 void CCliHost::WriteLog(const std::string& str)
@@ -108,7 +109,7 @@ void CCliHost::WriteLog(const std::string& str)
     const int nError = errno ? errno : EIO;
     // Nobody reads the log any more, as when brem-cli | head -1 has its line.
     if (nError == EPIPE) {
-        m_session.Finish(128 + SIGPIPE, "stdout was closed; the download was stopped");
+        m_session.Finish(CLI_PIPE_CLOSED, "stdout was closed; the download was stopped");
         return;
     }
     m_strLogError = strerror(nError);

@@ -11,7 +11,7 @@
 int BremCliMain(const std::vector<std::string>& args, const CPortRoots& roots)
 {
     // A script reading the log through a pipe sees each line as it happens.
-    setvbuf(stdout, nullptr, _IOLBF, 0);
+    setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 
     CCliOptions options;
     if (!options.Parse(args)) {

@@ -1,5 +1,7 @@
 #include "clioptions.h"
 
+#include "cliplatform.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -31,12 +33,13 @@ bool ApplyPort(CCliOptions& o, const std::string& strValue)
     }
     unsigned long n = 0;
     unsigned nPortNr = 0;
-    if (strValue.rfind("COM", 0) == 0 && ParseUnsigned(strValue.substr(3), 20, n) && n >= 1) {
+    if (strValue.rfind("COM", 0) == 0 && ParseUnsigned(strValue.substr(3), g_nLastComPort, n)
+        && n >= 1) {
         nPortNr = static_cast<unsigned>(n);
-    } else if (strValue.rfind("/", 0) != 0
+    } else if (!IsDevicePath(strValue)
         && (strValue.rfind("COM", 0) == 0 || !IsDeviceName(strValue))) {
-        o.m_strError = "--port takes COM1 to COM20, a device name, a device path or all, not '"
-            + strValue + "'";
+        o.m_strError = "--port takes COM1 to COM" + std::to_string(g_nLastComPort)
+            + ", a device name, a device path or all, not '" + strValue + "'";
         return false;
     }
     for (const CCliOptions::SPort& port : o.m_ports) {
@@ -130,30 +133,29 @@ const SOption* FindOption(const std::string& strName)
 
 std::string CCliOptions::Usage()
 {
-    return "usage: brem-cli [--port COMn|NAME|/dev/PATH] [--baud RATE] [--timeout SECONDS] IMAGE\n"
+    return "usage: brem-cli [--port COMn|NAME|PATH] [--baud RATE] [--timeout SECONDS] IMAGE\n"
            "       brem-cli --port A --port B ...|--port all [--watch] [--report FILE]\n"
            "                [--baud RATE] [--timeout SECONDS] IMAGE\n"
            "       brem-cli --list-ports\n"
            "       brem-cli --help\n"
            "\n"
            "Downloads IMAGE to the device on the serial port, as the window's DOWN does.\n"
-           "  --port      COM1 to COM20, a device name (ttyUSB0, a serial/by-id name) or a\n"
-           "              device path (default COM1); --list-ports shows what is there.\n"
-           "              Given more than once, or as 'all' (every serial device present),\n"
-           "              it flashes the devices at once from one reading of IMAGE\n"
-           "  --baud      line speed (default 115200)\n"
-           "  --timeout   give up when the device takes no step for this long: answering the\n"
-           "              poll, completing its identification, acknowledging a frame (default 60)\n"
-           "  --watch     a flashing station: flash each serial device (of the --port names,\n"
-           "              or any) once each time it is plugged in, until Ctrl+C\n"
-           "  --report    append one JSON line per device download to FILE\n"
-           "\n"
-           "Exit status: 0 every frame acknowledged, 1 frame refused, 2 usage error, 3 port\n"
-           "cannot be opened, configured or failed, 4 image missing, empty, too large or\n"
-           "changed during the download, 5 device silent, 6 the log (or the report) could\n"
-           "not be written, 128+N ended by signal N (130 Ctrl+C, 141 stdout closed). With\n"
-           "several devices: 0 when every device holds the image, else the highest status\n"
-           "of any device.\n";
+        + std::string(g_szPortHelp)
+        + "              Given more than once, or as 'all' (every serial device present),\n"
+          "              it flashes the devices at once from one reading of IMAGE\n"
+          "  --baud      line speed (default 115200)\n"
+          "  --timeout   give up when the device takes no step for this long: answering the\n"
+          "              poll, completing its identification, acknowledging a frame (default 60)\n"
+          "  --watch     a flashing station: flash each serial device (of the --port names,\n"
+          "              or any) once each time it is plugged in, until Ctrl+C\n"
+          "  --report    append one JSON line per device download to FILE\n"
+          "\n"
+          "Exit status: 0 every frame acknowledged, 1 frame refused, 2 usage error, 3 port\n"
+          "cannot be opened, configured or failed, 4 image missing, empty, too large or\n"
+          "changed during the download, 5 device silent, 6 the log (or the report) could\n"
+          "not be written, 128+N ended by signal N (130 Ctrl+C, 141 stdout closed). With\n"
+          "several devices: 0 when every device holds the image, else the highest status\n"
+          "of any device.\n";
 }
 
 bool CCliOptions::Parse(const std::vector<std::string>& args)

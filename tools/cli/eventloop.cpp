@@ -1,69 +1,10 @@
 #include "eventloop.h"
 
-#include <pthread.h>
-#include <signal.h>
-
-#include <atomic>
-
-namespace {
-
-// Wakes the signal thread at shutdown; never delivered to the process otherwise.
-constexpr int g_nWakeSignal = SIGUSR2;
-std::atomic<bool> g_bSignalThreadStop { false };
-
-sigset_t WatchedSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGHUP);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGQUIT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, g_nWakeSignal);
-    return set;
-}
-
-} // namespace
-
 CEventLoop::CEventLoop() = default;
 
 CEventLoop::~CEventLoop()
 {
     StopSignalThread();
-}
-
-void CEventLoop::CatchSignals(std::function<void(int)> fnSignal)
-{
-    if (m_bSignalsCaught)
-        return;
-    sigset_t set = WatchedSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    // A closed reader then shows as EPIPE from the write, which the caller can act on.
-    signal(SIGPIPE, SIG_IGN);
-    g_bSignalThreadStop = false;
-    m_bSignalsCaught = true;
-    m_signalThread = std::thread([this, set, fnSignal]() {
-        for (;;) {
-            int nSignal = 0;
-            if (sigwait(&set, &nSignal) != 0)
-                continue;
-            if (g_bSignalThreadStop)
-                return;
-            if (nSignal == g_nWakeSignal)
-                continue;
-            Post([fnSignal, nSignal]() { fnSignal(nSignal); });
-        }
-    });
-}
-
-void CEventLoop::StopSignalThread()
-{
-    if (!m_bSignalsCaught)
-        return;
-    g_bSignalThreadStop = true;
-    pthread_kill(m_signalThread.native_handle(), g_nWakeSignal);
-    m_signalThread.join();
-    m_bSignalsCaught = false;
 }
 
 void CEventLoop::Post(std::function<void()> fn)

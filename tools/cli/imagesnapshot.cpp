@@ -40,6 +40,8 @@ std::string CImageSnapshot::Read(const std::string& strPath)
         || m_file.Read(&cExtra, 1) != 0 || m_file.Stamp() != stamp)
         return "image " + strPath + " changed while it was read";
     m_strSha256 = Sha256Hex(pBytes->data(), pBytes->size());
+    if (m_strSha256.empty())
+        return "cannot compute the SHA-256 of image " + strPath;
     m_pBytes = std::move(pBytes);
     return std::string();
 }

@@ -1,5 +1,6 @@
 #include "portsession.h"
 
+#include "cliplatform.h"
 #include "openfailure.h"
 
 #include <cstring>
@@ -103,7 +104,7 @@ void CPortSession::Finish(int nStatus, const std::string& strLine)
 
 void CPortSession::Interrupt(int nSignal)
 {
-    const std::string strLine = std::string("interrupted by ") + strsignal(nSignal);
+    const std::string strLine = "interrupted by " + SignalName(nSignal);
     m_loop.Post([this, nSignal, strLine]() { Finish(128 + nSignal, strLine); });
 }
 

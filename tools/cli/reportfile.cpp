@@ -27,9 +27,10 @@ CReportFile::~CReportFile()
 std::string CReportFile::Open(const std::string& strPath)
 {
     m_strPath = strPath;
-    m_pFile = fopen(strPath.c_str(), "a");
+    std::string strWhy;
+    m_pFile = OpenToAppend(strPath, strWhy);
     if (!m_pFile)
-        return "cannot open report " + strPath + ": " + strerror(errno);
+        return "cannot open report " + strPath + ": " + strWhy;
     // A line leaves in one write, so that stations appending to one file never mix lines.
     setvbuf(m_pFile, nullptr, _IOFBF, 1 << 16);
     return std::string();

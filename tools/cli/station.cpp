@@ -1,5 +1,6 @@
 #include "station.h"
 
+#include "cliplatform.h"
 #include "harmlesstext.h"
 
 #include <cerrno>
@@ -201,9 +202,10 @@ std::string CStation::PlanDownloads(std::vector<std::unique_ptr<SStationDownload
             pDownload->device = dev;
             downloads.push_back(std::move(pDownload));
         }
-        return downloads.empty() ? "no serial device is present (an adapter shows as ttyUSB or "
-                                   "ttyACM once plugged in; see brem-cli --list-ports)"
-                                 : "";
+        if (downloads.empty())
+            return std::string("no serial device is present (") + g_szAdapterHint
+                + "; see brem-cli --list-ports)";
+        return std::string();
     }
     std::map<std::string, std::string> seen; // the device each name leads to -> the name
     for (const CCliOptions::SPort& port : m_options.m_ports) {
@@ -367,7 +369,7 @@ void CStation::WriteResult(const std::string& strLine)
         m_strOutError = strerror(nError);
     // Nobody reads the results any more (brem-cli --watch ... | head -3): the run is over.
     if (nError == EPIPE)
-        Stop(SIGPIPE);
+        Stop(g_nPipeSignal);
 }
 
 void CStation::Stop(int nSignal)
@@ -420,7 +422,8 @@ std::string CStation::LastLine(int nStatus) const
 {
     std::string strLine;
     if (m_bStopping)
-        strLine = std::string(m_nStopSignal == SIGPIPE ? "stdout was closed" : "ended by signal")
+        strLine
+            = std::string(m_nStopSignal == g_nPipeSignal ? "stdout was closed" : "ended by signal")
             + "; ";
     const unsigned nDevices = m_nDone + m_nFailed;
     strLine += std::to_string(nDevices) + (nDevices == 1 ? " device: " : " devices: ")

@@ -1,9 +1,91 @@
 #include "../cliplatform.h"
 
+#include "../clistatus.h"
+#include "../eventloop.h"
+
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
+
+static_assert(g_nPipeSignal == SIGPIPE, "a closed stdout ends the run as SIGPIPE would");
+
+namespace {
+
+// Wakes the signal thread at shutdown; never delivered to the process otherwise.
+constexpr int g_nWakeSignal = SIGUSR2;
+std::atomic<bool> g_bSignalThreadStop { false };
+
+sigset_t WatchedSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGQUIT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, g_nWakeSignal);
+    return set;
+}
+
+} // namespace
+
+void CEventLoop::CatchSignals(std::function<void(int)> fnSignal)
+{
+    if (m_bSignalsCaught)
+        return;
+    sigset_t set = WatchedSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A closed reader then shows as EPIPE from the write, which the caller can act on.
+    signal(SIGPIPE, SIG_IGN);
+    g_bSignalThreadStop = false;
+    m_bSignalsCaught = true;
+    m_signalThread = std::thread([this, set, fnSignal]() {
+        for (;;) {
+            int nSignal = 0;
+            if (sigwait(&set, &nSignal) != 0)
+                continue;
+            if (g_bSignalThreadStop)
+                return;
+            if (nSignal == g_nWakeSignal)
+                continue;
+            Post([fnSignal, nSignal]() { fnSignal(nSignal); });
+        }
+    });
+}
+
+void CEventLoop::StopSignalThread()
+{
+    if (!m_bSignalsCaught)
+        return;
+    g_bSignalThreadStop = true;
+    pthread_kill(m_signalThread.native_handle(), g_nWakeSignal);
+    m_signalThread.join();
+    m_bSignalsCaught = false;
+}
+
+std::string SignalName(int nSignal)
+{
+    return ::strsignal(nSignal);
+}
+
+const unsigned g_nLastComPort = 20;
+
+bool IsDevicePath(const std::string& strValue)
+{
+    return strValue.rfind('/', 0) == 0;
+}
+
+const char* const g_szPortHelp
+    = "  --port      COM1 to COM20, a device name (ttyUSB0, a serial/by-id name) or a\n"
+      "              device path (default COM1); --list-ports shows what is there.\n";
+
+const char* const g_szAdapterHint = "an adapter shows as ttyUSB or ttyACM once plugged in";
 
 bool IsTerminal(FILE* pStream)
 {
@@ -18,6 +100,14 @@ bool TerminalSize(FILE* pStream, unsigned& nColumns, unsigned& nRows)
     nColumns = size.ws_col;
     nRows = size.ws_row;
     return true;
+}
+
+FILE* OpenToAppend(const std::string& strPath, std::string& strWhy)
+{
+    FILE* pFile = fopen(strPath.c_str(), "a");
+    if (!pFile)
+        strWhy = strerror(errno);
+    return pFile;
 }
 
 bool SyncToDisk(FILE* pStream)

@@ -1,4 +1,4 @@
-#include "imagefile.h"
+#include "../imagefile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -65,39 +65,39 @@ bool CImageFile::Open(const std::string& strPath)
         ::close(nFd);
         return false;
     }
-    m_nFd = nFd;
+    m_hFile = nFd;
     m_strPath = strPath;
     return true;
 }
 
 uint32_t CImageFile::Read(void* pBuffer, uint32_t nCount)
 {
-    if (m_nFd < 0)
+    if (m_hFile == g_hNoFile)
         return 0;
-    return ReadFully(m_nFd, static_cast<unsigned char*>(pBuffer), nCount);
+    return ReadFully(static_cast<int>(m_hFile), static_cast<unsigned char*>(pBuffer), nCount);
 }
 
 void CImageFile::SeekToBegin()
 {
-    if (m_nFd >= 0)
-        ::lseek(m_nFd, 0, SEEK_SET);
+    if (m_hFile != g_hNoFile)
+        ::lseek(static_cast<int>(m_hFile), 0, SEEK_SET);
 }
 
 uint64_t CImageFile::GetLength() const
 {
     struct stat st { };
-    if (m_nFd < 0 || ::fstat(m_nFd, &st) != 0 || st.st_size < 0)
+    if (m_hFile == g_hNoFile || ::fstat(static_cast<int>(m_hFile), &st) != 0 || st.st_size < 0)
         return 0;
     return static_cast<uint64_t>(st.st_size);
 }
 
 void CImageFile::Close()
 {
-    if (m_nFd < 0)
+    if (m_hFile == g_hNoFile)
         return;
     // Closing the last descriptor releases the lock.
-    ::close(m_nFd);
-    m_nFd = -1;
+    ::close(static_cast<int>(m_hFile));
+    m_hFile = g_hNoFile;
     m_strPath.clear();
 }
 
@@ -105,7 +105,7 @@ SImageStamp CImageFile::Stamp() const
 {
     SImageStamp stamp;
     struct stat st { };
-    if (m_nFd < 0 || ::fstat(m_nFd, &st) != 0)
+    if (m_hFile == g_hNoFile || ::fstat(static_cast<int>(m_hFile), &st) != 0)
         return stamp;
     stamp.m_nDev = st.st_dev;
     stamp.m_nIno = st.st_ino;
@@ -123,7 +123,7 @@ SImageStamp CImageFile::Stamp() const
 
 bool CImageFile::Holds(const unsigned char* pBytes, uint64_t nCount) const
 {
-    if (m_nFd < 0)
+    if (m_hFile == g_hNoFile)
         return false;
     int nFd = OpenRegular(m_strPath);
     if (nFd < 0)

@@ -1,4 +1,4 @@
-#include "portlisting.h"
+#include "../portlisting.h"
 
 #include "portdiscovery.h"
 
