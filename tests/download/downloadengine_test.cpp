@@ -1,45 +1,59 @@
 #include "downloadengine.h"
 #include "memoryimage.h"
 #include "recordinghost.h"
+#include "testfiles.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <sstream>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 // A directory of its own per test, removed with everything in it.
 class CTempDir {
 public:
-    ~CTempDir() { std::system(("rm -rf '" + m_strPath + "'").c_str()); }
+    CTempDir()
+    {
+        static std::atomic<unsigned> g_nDirs { 0 };
+        const auto nStamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        m_path = std::filesystem::temp_directory_path()
+            / ("brem-download-" + std::to_string(nStamp) + "-" + std::to_string(++g_nDirs));
+        std::filesystem::create_directories(m_path);
+        m_strPath = m_path.generic_string();
+    }
+    ~CTempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
     const std::string& Path() const { return m_strPath; }
 
     // Writes the bytes, then grows the file to nLength (sparse) when nLength is larger.
-    std::string Write(const std::string& strName, const CBytes& vData, off_t nLength = 0) const
+    std::string Write(const std::string& strName, const CBytes& vData, uint64_t nLength = 0) const
     {
         std::string strFile = m_strPath + "/" + strName;
         std::ofstream(strFile, std::ios::binary)
             .write(reinterpret_cast<const char*>(vData.data()), std::streamsize(vData.size()));
-        return nLength > off_t(vData.size()) && truncate(strFile.c_str(), nLength) != 0 ? ""
-                                                                                        : strFile;
+        std::error_code ec;
+        if (nLength > vData.size())
+            std::filesystem::resize_file(strFile, nLength, ec);
+        return ec ? "" : strFile;
     }
 
 private:
-    char m_szTemplate[32] = "/tmp/brem-download-XXXXXX";
-    std::string m_strPath = mkdtemp(m_szTemplate) ? m_szTemplate : "/nonexistent";
+    std::filesystem::path m_path;
+    std::string m_strPath;
 };
 
 CBytes Pattern(size_t nSize, unsigned nSeed = 0)
@@ -312,20 +326,21 @@ TEST_P(DownloadRenameTest, FailsUnlessTheFileStillHoldsWhatWasSent)
     Handshake(Ident("ID"));
     const std::string strNew
         = m_dir.Write("image.new", bSameBytes ? vImage : Pattern(vImage.size(), 1));
-    ASSERT_EQ(rename(strNew.c_str(), strPath.c_str()), 0);
+    // Windows does not let a file be renamed over one that is open: the image stays as sent.
+    ASSERT_EQ(rename(strNew.c_str(), strPath.c_str()) == 0, g_bOpenFilesCanBeReplaced);
+    const bool bSame = bSameBytes || !g_bOpenFilesCanBeReplaced;
     for (int k = 0; k < 4; ++k) {
         Feed({ 0x05 });
         Out();
     }
     std::vector<CBytes> vFrames;
-    for (size_t k = 1; k <= (bSameBytes ? 4u : 1u); ++k)
+    for (size_t k = 1; k <= (bSame ? 4u : 1u); ++k)
         vFrames.push_back(Frame(vImage, k));
     EXPECT_EQ(FramesSent(), vFrames);
     EXPECT_EQ(m_host.m_vLines.back(),
-        bSameBytes ? "DownLoad OK"
-                   : "DownLoad Failed: the image changed during the download: " + strPath);
-    EXPECT_EQ(
-        m_host.m_vEnds, std::vector { bSameBytes ? DownloadEnd::Ok : DownloadEnd::ImageChanged });
+        bSame ? "DownLoad OK"
+              : "DownLoad Failed: the image changed during the download: " + strPath);
+    EXPECT_EQ(m_host.m_vEnds, std::vector { bSame ? DownloadEnd::Ok : DownloadEnd::ImageChanged });
 }
 
 INSTANTIATE_TEST_SUITE_P(NewFile, DownloadRenameTest, testing::Bool());
@@ -390,25 +405,26 @@ TEST_F(DownloadEngineTest, DownRefusalsAbandonThePreviousDownloadAndStartNoTimer
 {
     const std::string strGood = m_dir.Write("good.bin", Pattern(100));
     const std::string strHeld = m_dir.Write("held.bin", Pattern(100));
-    ASSERT_EQ(::mkfifo((m_dir.Path() + "/pipe.bin").c_str(), 0600), 0);
-    const int nWriter = open(strHeld.c_str(), O_RDWR);
-    ASSERT_EQ(flock(nWriter, LOCK_EX | LOCK_NB), 0);
+    const CWriter writer(strHeld);
+    ASSERT_TRUE(writer.Holds());
 
-    const struct {
+    struct SCase {
         std::string strPath;
         int nPortOpen;
         const char* pszBox;
-    } cases[] = {
+    };
+    std::vector<SCase> cases = {
         { strGood, 0, "COM Not Open" },
         { "", 1, "File Open Error" },
         { m_dir.Path() + "/missing.bin", 1, "File Open Error" },
         { strHeld, 1, "File Open Error" },
-        { m_dir.Path() + "/pipe.bin", 1, "File Open Error" }, // must not wait for a writer
-        { "/dev/null", 1, "File Open Error" }, // not a regular file
         { m_dir.Write("empty.bin", {}), 1, "File Empty: nothing to download" },
-        { m_dir.Write("huge.bin", { 'a' }, off_t(BREM_IMAGE_MAX) + 1), 1,
+        { m_dir.Write("huge.bin", { 'a' }, uint64_t(BREM_IMAGE_MAX) + 1), 1,
             "File Too Large: 64 MiB at most" },
     };
+    // Nor may a pipe make it wait for a writer.
+    for (const std::string& strPath : IrregularFiles(m_dir.Path()))
+        cases.push_back({ strPath, 1, "File Open Error" });
     for (const auto& c : cases) {
         m_host = CRecordingHost();
         Down(strGood);
@@ -424,7 +440,6 @@ TEST_F(DownloadEngineTest, DownRefusalsAbandonThePreviousDownloadAndStartNoTimer
         EXPECT_EQ(
             std::count(m_host.m_vEvents.begin(), m_host.m_vEvents.end(), "settimer 5 500"), 1);
     }
-    close(nWriter);
 }
 
 // A production line flashes several devices from one file at once.
@@ -439,12 +454,10 @@ TEST_F(DownloadEngineTest, DownloadsShareTheImageAndKeepWritersOut)
     EXPECT_TRUE(other.m_File.IsOpen());
     EXPECT_TRUE(m_engine.m_File.IsOpen());
 
-    const int nWriter = open(strPath.c_str(), O_RDWR);
-    EXPECT_NE(flock(nWriter, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(CWriter(strPath).Holds());
     other.OnPortClosed();
     m_engine.OnPortClosed();
-    EXPECT_EQ(flock(nWriter, LOCK_EX | LOCK_NB), 0);
-    close(nWriter);
+    EXPECT_TRUE(CWriter(strPath).Holds());
 }
 
 // The image a station read once, handed to every download as it is.
@@ -533,7 +546,9 @@ TEST_F(DownloadEngineTest, DownLogsHeaderTextOfBytes3To50)
         { std::string("xyzHi\0Wo", 8), "Hi" }, { "xyz" + strLong, strLong.substr(0, 48) } };
     for (const auto& [strImage, strHeader] : cases) {
         m_host = CRecordingHost();
-        Down(m_dir.Write("h.bin", CBytes(strImage.begin(), strImage.end())));
+        // A file of its own each: the one before is still open, and on Windows kept as it is.
+        Down(m_dir.Write(
+            std::to_string(strImage.size()) + ".bin", CBytes(strImage.begin(), strImage.end())));
         ASSERT_GE(m_host.m_vLines.size(), 2u);
         EXPECT_EQ(m_host.m_vLines.end()[-2], strHeader);
     }

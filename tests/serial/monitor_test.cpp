@@ -289,9 +289,9 @@ TEST_F(SMonitorTest, CyclesLeaveNoDescriptorsOrThreads)
 {
     const size_t nHandles = testsystem::OpenHandles();
     // A thread that has been joined can linger in the list for a moment, so the count may fall
-    // during the run; a leak would raise it by a thousand.
+    // during the run; a leak would raise it by the count of cycles.
     const size_t nThreads = testsystem::Threads();
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < testsystem::g_nCycles; ++i) {
         ASSERT_TRUE(Open());
         ASSERT_TRUE(port.StartMonitoring());
         const unsigned char byte = static_cast<unsigned char>(i);

@@ -168,6 +168,8 @@ const char* const g_szInvalid = "Invalid argument";
 // A port name that leads nowhere, and a rate the line refuses.
 const char* const g_szAbsentPort = "/dev/brem-no-such-port";
 constexpr unsigned g_nRefusedBaud = 12345;
+// Open and close cycles in the test for leaks.
+constexpr int g_nCycles = 1000;
 
 inline const char* GoneText(const char* /*szOperation*/)
 {
