@@ -7,11 +7,13 @@
 
 namespace {
 
-// "COM3" of "\\.\COM3": the name the operator knows the port by.
+// "COM3" of "\\.\COM3": the name the operator knows the port by. Other paths stay whole.
 std::string ShortName(const std::string& strDevice)
 {
-    const size_t nSlash = strDevice.find_last_of("\\/");
-    return nSlash == std::string::npos ? strDevice : strDevice.substr(nSlash + 1);
+    const std::string strPrefix = "\\\\.\\";
+    return strDevice.compare(0, strPrefix.size(), strPrefix) == 0
+        ? strDevice.substr(strPrefix.size())
+        : strDevice;
 }
 
 void ExplainAbsent(const std::string& strName, const CPortRoots& roots, SOpenFailure& failure)

@@ -136,3 +136,11 @@ void CChildProcess::CloseOut()
 {
     CloseFd(m_nOutFd);
 }
+
+void CChildProcess::DropCarriageReturns()
+{
+    for (std::string* pStr : { &m_strOut, &m_strErr }) {
+        for (size_t nAt; (nAt = pStr->find("\r\n")) != std::string::npos;)
+            pStr->erase(nAt, 1);
+    }
+}

@@ -31,6 +31,9 @@ public:
     // Stops reading its stdout, as a reader that has all it wanted does (| head -1).
     void CloseOut();
 
+    // Line ends as a Windows program in text mode writes them (CR LF) become LF.
+    void DropCarriageReturns();
+
     const std::string& Out() const { return m_strOut; }
     const std::string& Err() const { return m_strErr; }
 

@@ -1,5 +1,6 @@
 // brem-cli against brem-sim over a pseudo-terminal: what the device received, byte for byte,
-// and the exit status the script would see.
+// and the exit status the script would see. The Windows build runs the same cases with
+// brem-cli.exe under Wine ($BREM_WINE_CLI), the pty mapped as COM5.
 #include "childprocess.h"
 #include "e2efiles.h"
 #include "simsummary.h"
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -26,6 +28,29 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto g_processTimeout = 60s;
+
+// brem-cli.exe, wine-run and the folder of the COM links, when the Windows build asks.
+struct SWine {
+    std::string strCli, strRun, strComDir;
+    bool On() const { return !strCli.empty(); }
+};
+
+const SWine& Wine()
+{
+    static const SWine wine = [] {
+        SWine w;
+        for (auto [pStr, szName] : { std::pair { &w.strCli, "BREM_WINE_CLI" },
+                 { &w.strRun, "BREM_WINE_RUN" }, { &w.strComDir, "BREM_WINE_COM_DIR" } }) {
+            const char* szValue = std::getenv(szName);
+            *pStr = szValue ? szValue : "";
+        }
+        return w;
+    }();
+    return wine;
+}
+
+// The port the simulator's pty is mapped as under Wine (ptyhost keeps COM1 to COM4).
+const char* const g_szWinePort = "COM5";
 
 // One simulated device and one brem-cli run against it.
 class CliE2eTest : public testing::Test {
@@ -55,19 +80,34 @@ protected:
         // summary counts a paused download after StopSim all the same.
         std::vector<std::string> argv = { BREM_SIM_PATH, "--out", m_strSimOut, "--idle-ms", "10000",
             "--exit-after", "60", "--ident", "BREM-SIM" };
+        if (Wine().On())
+            options.insert(options.end(), { "--link", Wine().strComDir + "/" + g_szWinePort });
         argv.insert(argv.end(), options.begin(), options.end());
         EXPECT_TRUE(m_sim.Start(argv));
-        std::string strDevice = m_sim.FirstLine(10s);
-        EXPECT_FALSE(strDevice.empty()) << m_sim.Err();
-        return strDevice;
+        m_strSimDevice = m_sim.FirstLine(10s);
+        EXPECT_FALSE(m_strSimDevice.empty()) << m_sim.Err();
+        return Wine().On() ? g_szWinePort : m_strSimDevice;
+    }
+
+    // Starts brem-cli, or brem-cli.exe with the paths given as Windows sees them (Z:/tmp/x).
+    bool StartCli(std::vector<std::string> args)
+    {
+        std::vector<std::string> argv = { BREM_CLI_PATH };
+        if (Wine().On()) {
+            argv = { Wine().strRun, Wine().strCli };
+            for (std::string& strArg : args)
+                strArg = strArg.rfind('/', 0) == 0 ? "Z:" + strArg : strArg;
+        }
+        argv.insert(argv.end(), args.begin(), args.end());
+        return m_cli.Start(argv);
     }
 
     int RunCli(std::vector<std::string> args)
     {
-        std::vector<std::string> argv = { BREM_CLI_PATH };
-        argv.insert(argv.end(), args.begin(), args.end());
-        EXPECT_TRUE(m_cli.Start(argv));
-        return m_cli.Wait(g_processTimeout);
+        EXPECT_TRUE(StartCli(std::move(args)));
+        const int nStatus = m_cli.Wait(g_processTimeout);
+        m_cli.DropCarriageReturns();
+        return nStatus;
     }
 
     // Ends the simulator (it may still wait for a download) and reads its summary.
@@ -80,6 +120,7 @@ protected:
 
     CChildProcess m_sim;
     CChildProcess m_cli;
+    std::string m_strSimDevice; // the pty's path
     std::string m_strSimOut;
     std::vector<std::string> m_files;
 };
@@ -133,7 +174,8 @@ TEST_P(CliImageTest, DeviceReceivesTheImageExactly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, CliImageTest,
-    testing::Values(ImageCase { "ThreeBytes", 3, 1, {}, "BREM-SIM", "", "" },
+    testing::Values(ImageCase { "OneByte", 1, 1, {}, "BREM-SIM", "", "" },
+        ImageCase { "ThreeBytes", 3, 1, {}, "BREM-SIM", "", "" },
         // Frame boundaries are the engine's own tests; here the whole road, short and long.
         ImageCase { "OneMebibyte", 1 << 20, 256 },
         // Devices that say more than they should.
@@ -157,6 +199,7 @@ struct FaultCase {
     int m_nStatus;
     const char* m_pszLogEnd; // the end of stdout
     const char* m_pszLastErr;
+    const char* m_pszLastErrWine = nullptr; // where Windows words it otherwise
 };
 
 class CliFaultTest : public CliE2eTest, public testing::WithParamInterface<FaultCase> { };
@@ -166,7 +209,7 @@ TEST_P(CliFaultTest, StatusAndLastLinesAgree)
     const FaultCase& c = GetParam();
     std::string strPath = Image(RandomBytes(c.m_nFrames ? c.m_nFrames * 4096 : 100, c.m_nStatus));
     std::string strDevice = StartSim(c.m_simOptions);
-    int nFd = c.m_nFrames ? -1 : open(strDevice.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int nFd = c.m_nFrames ? -1 : open(m_strSimDevice.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (c.m_nFrames == 0) { // held by another program
         ASSERT_GE(nFd, 0);
         ASSERT_EQ(flock(nFd, LOCK_EX | LOCK_NB), 0);
@@ -186,7 +229,8 @@ TEST_P(CliFaultTest, StatusAndLastLinesAgree)
     const std::string strEnd = c.m_pszLogEnd;
     EXPECT_EQ(m_cli.Out().substr(m_cli.Out().size() - std::min(m_cli.Out().size(), strEnd.size())),
         strEnd);
-    EXPECT_NE(LastLine(m_cli.Err()).find(c.m_pszLastErr), std::string::npos) << m_cli.Err();
+    const char* szLastErr = Wine().On() && c.m_pszLastErrWine ? c.m_pszLastErrWine : c.m_pszLastErr;
+    EXPECT_NE(LastLine(m_cli.Err()).find(szLastErr), std::string::npos) << m_cli.Err();
     EXPECT_EQ(m_cli.Out().find("DownLoad OK"), std::string::npos);
 }
 
@@ -209,8 +253,10 @@ INSTANTIATE_TEST_SUITE_P(Devices, CliFaultTest,
             "Frame 2  OK\n", "no answer to frame 3 within 1 s; the device sent" },
         FaultCase {
             "Unplugged", { "--hangup-after", "2" }, 6, "10", 3, "Frame 2  OK\n", "port failed" },
-        // The holder is named, this test program being the one with the lock.
-        FaultCase { "PortHeld", {}, 0, "10", 3, "", " is in use by e2e_tests (pid " }),
+        // The holder is named, this test program being the one with the lock; Windows does not
+        // tell who holds a port.
+        FaultCase { "PortHeld", {}, 0, "10", 3, "", " is in use by e2e_tests (pid ",
+            "COM5 is in use by another program" }),
     [](const testing::TestParamInfo<FaultCase>& row) { return row.param.m_pszName; });
 
 struct ChangeCase {
@@ -281,7 +327,7 @@ TEST_P(CliEndTest, ClosesThePortAndRestoresIt)
     const EndCase& c = GetParam();
     std::string strPath = Image(RandomBytes(4 * 4096, 6));
     std::string strDevice = StartSim(c.m_simOptions);
-    int nFd = open(strDevice.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int nFd = open(m_strSimDevice.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(nFd, 0);
     termios before {};
     ASSERT_EQ(tcgetattr(nFd, &before), 0);
@@ -364,6 +410,7 @@ struct RefusedRunCase {
     std::vector<std::string> m_args; // "=bytes" stands for an image file of those bytes
     int m_nStatus;
     const char* m_pszLastLine;
+    const char* m_pszLastLineWine = nullptr; // where Windows words it otherwise
 };
 
 class CliRefusedRunTest : public CliE2eTest, public testing::WithParamInterface<RefusedRunCase> { };
@@ -373,11 +420,13 @@ class CliRefusedRunTest : public CliE2eTest, public testing::WithParamInterface<
 TEST_P(CliRefusedRunTest, StopsBeforeThePort)
 {
     const RefusedRunCase& c = GetParam();
-    std::vector<std::string> args = { "--port", "/nonexistent/brem-port" };
+    std::vector<std::string> args = { "--port", Wine().On() ? "COM200" : "/nonexistent/brem-port" };
     for (const std::string& strArg : c.m_args)
         args.push_back(strArg[0] == '=' ? Image(strArg.substr(1)) : strArg);
     EXPECT_EQ(RunCli(args), c.m_nStatus) << m_cli.Err();
-    EXPECT_NE(LastLine(m_cli.Err()).find(c.m_pszLastLine), std::string::npos) << m_cli.Err();
+    const char* szLastLine
+        = Wine().On() && c.m_pszLastLineWine ? c.m_pszLastLineWine : c.m_pszLastLine;
+    EXPECT_NE(LastLine(m_cli.Err()).find(szLastLine), std::string::npos) << m_cli.Err();
     EXPECT_EQ(m_cli.Out(), "");
 }
 
@@ -388,7 +437,38 @@ INSTANTIATE_TEST_SUITE_P(Cases, CliRefusedRunTest,
         // Every refused argument takes this road; which ones are refused is CliOptions' test.
         RefusedRunCase { "UnknownOption", { "--fast", "=firmware" }, 2, "unknown option" },
         RefusedRunCase { "MissingPort", { "=firmware" }, 3,
-            "cannot open port /nonexistent/brem-port: /nonexistent/brem-port is not there; " }),
+            "cannot open port /nonexistent/brem-port: /nonexistent/brem-port is not there; ",
+            "cannot open port COM200 (\\\\.\\COM200): COM200 is not there; " }),
     [](const testing::TestParamInfo<RefusedRunCase>& row) { return row.param.m_pszName; });
+
+// What Wine can show of the ports: those its registry maps, from the device map.
+TEST_F(CliE2eTest, ListsTheComPortsWindowsKnows)
+{
+    if (!Wine().On())
+        GTEST_SKIP() << "Windows' COM ports: the Windows build runs this under Wine";
+    EXPECT_EQ(RunCli({ "--list-ports" }), 0) << m_cli.Err();
+    EXPECT_NE(
+        m_cli.Out().find("\n  COM5 \xe2\x80\x94 Serial4\n    \\\\.\\COM5\n"), std::string::npos)
+        << m_cli.Out();
+}
+
+// An absent port is named with the ones present (COM5 leads to the simulator here).
+TEST_F(CliE2eTest, AbsentComPortNamesThePortsPresent)
+{
+    if (!Wine().On())
+        GTEST_SKIP() << "Windows' COM ports: the Windows build runs this under Wine";
+    const std::string strPath = Image(RandomBytes(100, 3));
+    StartSim({});
+    EXPECT_EQ(RunCli({ "--port", "COM200", strPath }), 3) << m_cli.Err();
+    StopSim();
+    const std::string strLast = LastLine(m_cli.Err());
+    EXPECT_EQ(
+        strLast.find("brem-cli: cannot open port COM200 (\\\\.\\COM200): COM200 is not there; "
+                     "it is unplugged, or has another number now; present: "),
+        0u)
+        << strLast;
+    EXPECT_NE(strLast.find("COM5 \xe2\x80\x94 Serial4 (\\\\.\\COM5)"), std::string::npos)
+        << strLast;
+}
 
 } // namespace
