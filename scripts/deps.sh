@@ -8,6 +8,8 @@ pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libx11
       qt6-base-private-dev) # the log view's tests switch accessibility on as a screen reader does
 # brem-cli's report: JSON Lines, and the image's SHA-256.
 pkgs+=(nlohmann-json3-dev nettle-dev)
+# Windows: the cross-build of brem-cli.exe and its tests, run under Wine.
+pkgs+=(g++-mingw-w64-x86-64-posix googletest wine64 wine)
 for arg in "$@"; do
     case $arg in
     --windows-qt)

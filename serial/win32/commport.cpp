@@ -218,13 +218,15 @@ CCommPort::Arm CCommPort::WaitCommEvent()
             return Arm::Failed;
         p.bWaitPending = nError == ERROR_IO_PENDING;
     }
-    // Bytes that came before the wait was armed raise no event of their own; a port that
-    // cannot tell must be read to learn why.
-    if (InQueue(p.hFile) != 0) {
-        ::SetEvent(p.ovWait.hEvent);
-        return Arm::Ready;
-    }
-    return Arm::Pending;
+    // Bytes that came before the wait was armed raise no event of their own. A port that cannot
+    // say what it holds has gone (an adapter pulled, a line hung up), as on every pass to come.
+    const int64_t nQueued = InQueue(p.hFile);
+    if (nQueued < 0)
+        return Arm::Failed;
+    if (nQueued == 0)
+        return Arm::Pending;
+    ::SetEvent(p.ovWait.hEvent);
+    return Arm::Ready;
 }
 
 uint32_t CCommPort::QueuedBytes() const

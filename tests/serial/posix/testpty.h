@@ -171,9 +171,12 @@ constexpr unsigned g_nRefusedBaud = 12345;
 // Open and close cycles in the test for leaks.
 constexpr int g_nCycles = 1000;
 
-inline const char* GoneText(const char* /*szOperation*/)
+const char* const g_szGone = "Input/output error";
+// Only received bytes can be waited for: a port not reading learns of a hang-up from a write.
+constexpr bool g_bWaitsForLines = false;
+inline const char* GoneOperation(bool bReads)
 {
-    return "Input/output error";
+    return bReads ? "ReadFile()" : "WriteFile()";
 }
 
 inline size_t CountEntries(const char* szDir)

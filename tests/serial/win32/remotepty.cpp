@@ -1,8 +1,11 @@
 #include "remotepty.h"
 
-#include <tlhelp32.h>
-#include <windows.h>
+// In this order: winsock2.h before windows.h, which tlhelp32.h needs.
 #include <winsock2.h>
+
+#include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <mutex>
