@@ -471,4 +471,26 @@ TEST_F(CliE2eTest, AbsentComPortNamesThePortsPresent)
         << strLast;
 }
 
+// Ctrl+C (SIGINT reaches a Wine program as one) ends the run as on Linux, and the port is free
+// for the next program.
+TEST_F(CliE2eTest, CtrlCEndsTheRunAndFreesThePort)
+{
+    if (!Wine().On())
+        GTEST_SKIP() << "the console's Ctrl+C: the Windows build runs this under Wine";
+    const std::string strPath = Image(RandomBytes(4 * 4096, 6));
+    const std::string strPort = StartSim({ "--mute" });
+    ASSERT_TRUE(StartCli({ "--port", strPort, "--timeout", "30", strPath }));
+    ASSERT_TRUE(m_cli.PumpUntil(
+        [this]() { return m_cli.Out().find("There are total") != std::string::npos; }, 10s));
+    m_cli.Signal(SIGINT);
+    EXPECT_EQ(m_cli.Wait(10s), 130) << m_cli.Err();
+    m_cli.DropCarriageReturns();
+    EXPECT_EQ(LastLine(m_cli.Err()), "brem-cli: interrupted by Ctrl+C");
+    CChildProcess next;
+    ASSERT_TRUE(next.Start(
+        { Wine().strRun, Wine().strCli, "--port", strPort, "--timeout", "0.5", "Z:" + strPath }));
+    EXPECT_EQ(next.Wait(g_processTimeout), 5) << next.Err();
+    StopSim();
+}
+
 } // namespace
