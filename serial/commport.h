@@ -23,7 +23,12 @@ public:
 
     bool SetCommTimeouts(const SPortTimeouts& timeouts);
     bool SetCommMask(uint32_t dwMask);
-    bool GetCommMask(uint32_t& dwMask) const;
+    // The mask as set: no system call for what only SetCommMask changes.
+    bool GetCommMask(uint32_t& dwMask) const
+    {
+        dwMask = m_dwMask;
+        return true;
+    }
     bool GetCommState(SLineSettings& dcb) const;
     // Raw mode, receiver on, modem lines ignored, no flow control; RTS raised when asked.
     // g_nInvalidArgument when the rate or framing is one the driver cannot take.

@@ -138,12 +138,6 @@ bool CCommPort::SetCommMask(uint32_t dwMask)
     return true;
 }
 
-bool CCommPort::GetCommMask(uint32_t& dwMask) const
-{
-    dwMask = m_dwMask;
-    return true;
-}
-
 bool CCommPort::GetCommState(SLineSettings& dcb) const
 {
     termios tio;
