@@ -8,7 +8,7 @@ struct CCommPort::SPlatform {
     HANDLE hFile = INVALID_HANDLE_VALUE;
     DCB dcbFound {};
     COMMTIMEOUTS timeoutsFound {};
-    bool bFound = false;
+    bool bTimeoutsFound = false;
     // One record each, so that the event wait can stay armed while the thread reads and writes.
     OVERLAPPED ovWait {};
     OVERLAPPED ovRead {};
@@ -80,7 +80,7 @@ std::unique_ptr<CCommPort> CCommPort::Open(const std::string& strPath)
         ::SetLastError(nError);
         return nullptr;
     }
-    p->bFound = ::GetCommTimeouts(p->hFile, &p->timeoutsFound);
+    p->bTimeoutsFound = ::GetCommTimeouts(p->hFile, &p->timeoutsFound);
     for (OVERLAPPED* pOv : { &p->ovWait, &p->ovRead, &p->ovWrite }) {
         pOv->hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (!pOv->hEvent) {
@@ -106,10 +106,9 @@ CCommPort::~CCommPort()
         m_pPlatform.release();
         return;
     }
-    if (p.bFound) {
-        ::SetCommState(p.hFile, &p.dcbFound);
+    ::SetCommState(p.hFile, &p.dcbFound);
+    if (p.bTimeoutsFound)
         ::SetCommTimeouts(p.hFile, &p.timeoutsFound);
-    }
 }
 
 bool CCommPort::SetCommTimeouts(const SPortTimeouts& timeouts)
