@@ -1,9 +1,11 @@
 // Several brem-sim devices, each on its own pseudo-terminal, flashed by one brem-cli at once or
 // as they are plugged in: what each device holds, the report, the results and the exit status.
+// The Windows build runs them with brem-cli.exe under Wine, the ptys mapped as COM ports.
 #include "childprocess.h"
 #include "e2efiles.h"
 #include "faketree.h"
 #include "simsummary.h"
+#include "winecli.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -26,12 +29,27 @@ using json = nlohmann::json;
 namespace {
 
 constexpr auto g_processTimeout = 90s;
+const char* const g_szDeviceMap = "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
 struct SSim {
     CChildProcess proc;
-    std::string strDevice;
+    std::string strDevice; // the pty
+    std::string strPort; // what --port names: the pty, or under Wine its COM port
     std::string strOut; // what it received
+    // The device the report names: the pty, or under Wine \\.\COMn.
+    std::string ReportedDevice() const { return Wine().On() ? "\\\\.\\" + strPort : strDevice; }
 };
+
+// "2024-05-31T09:12:44", now.
+std::string UtcNow()
+{
+    const time_t nNow = time(nullptr);
+    tm utc {};
+    gmtime_r(&nNow, &utc);
+    char sz[32];
+    strftime(sz, sizeof sz, "%Y-%m-%dT%H:%M:%S", &utc);
+    return sz;
+}
 
 std::vector<std::string> Lines(const std::string& strText)
 {
@@ -83,6 +101,10 @@ protected:
     {
         for (const std::string& strPath : m_files)
             unlink(strPath.c_str());
+        // The other tests of the run see the ports as the prefix maps them.
+        if (!m_unmapped.first.empty())
+            Reg({ "add", g_szDeviceMap, "/v", m_unmapped.first, "/t", "REG_SZ", "/d",
+                m_unmapped.second, "/f" });
     }
 
     std::string Image(const std::string& strBytes)
@@ -94,9 +116,13 @@ protected:
         return m_strImage;
     }
 
-    SSim& StartSim(const std::vector<std::string>& options)
+    // Under Wine the simulators take COM1, COM2 and on, in the order started.
+    SSim& StartSim(std::vector<std::string> options)
     {
         auto pSim = std::make_unique<SSim>();
+        const unsigned nComPort = static_cast<unsigned>(m_sims.size()) + 1;
+        if (Wine().On())
+            options.insert(options.end(), { "--link", Wine().ComLink(nComPort) });
         pSim->strOut = TempPath("received-" + std::to_string(m_files.size()));
         m_files.push_back(pSim->strOut);
         std::vector<std::string> argv = { BREM_SIM_PATH, "--out", pSim->strOut, "--idle-ms",
@@ -105,6 +131,7 @@ protected:
         EXPECT_TRUE(pSim->proc.Start(argv));
         pSim->strDevice = pSim->proc.FirstLine(10s);
         EXPECT_FALSE(pSim->strDevice.empty()) << pSim->proc.Err();
+        pSim->strPort = Wine().On() ? "COM" + std::to_string(nComPort) : pSim->strDevice;
         m_sims.push_back(std::move(pSim));
         return *m_sims.back();
     }
@@ -116,13 +143,23 @@ protected:
         return SimSummary(sim.proc.Out());
     }
 
-    bool StartCli(const std::vector<std::string>& args)
+    // Runs brem-cli (or, as argv[0], brem-cli-tree) with the arguments, the image and a report
+    // that holds strEarlier already.
+    bool StartCli(const std::vector<std::string>& args, const std::string& strEarlier = "")
     {
         m_strReport = TempPath("report-" + std::to_string(m_files.size()) + ".jsonl");
         m_files.push_back(m_strReport);
-        std::vector<std::string> argv = args;
+        std::ofstream(m_strReport, std::ios::binary) << strEarlier;
+        std::vector<std::string> argv(args.begin() + 1, args.end());
         argv.insert(argv.end(), { "--report", m_strReport, m_strImage });
-        return m_cli.Start(argv);
+        return m_cli.Start(CliCommand(args[0], argv));
+    }
+
+    int WaitCli()
+    {
+        const int nStatus = m_cli.Wait(g_processTimeout);
+        m_cli.DropCarriageReturns();
+        return nStatus;
     }
 
     std::vector<json> Report() const
@@ -141,30 +178,54 @@ protected:
         return sum.Out().substr(0, 64);
     }
 
+    // Runs Wine's reg with the arguments; its exit status.
+    static int Reg(const std::vector<std::string>& args)
+    {
+        CChildProcess reg;
+        std::vector<std::string> argv = { Wine().strRun, "reg" };
+        argv.insert(argv.end(), args.begin(), args.end());
+        EXPECT_TRUE(reg.Start(argv));
+        return reg.Wait(30s);
+    }
+
     std::vector<std::unique_ptr<SSim>> m_sims;
     CChildProcess m_cli;
+    std::pair<std::string, std::string> m_unmapped; // a device map entry to put back, its port
     std::string m_strImage;
     std::string m_strImageBytes;
     std::string m_strReport;
     std::vector<std::string> m_files;
 };
 
+// The report's lines follow what it held, each with the times of its download.
 TEST_F(StationTest, EveryDeviceGetsTheImageAtOnce)
 {
     Image(RandomBytes(64 * 4096 + 10, 31));
     std::vector<std::string> args = { BREM_CLI_PATH, "--timeout", "10" };
     for (int i = 0; i < 4; ++i)
-        args.insert(args.end(), { "--port", StartSim({}).strDevice });
-    ASSERT_TRUE(StartCli(args));
-    ASSERT_EQ(m_cli.Wait(g_processTimeout), 0) << m_cli.Err();
+        args.insert(args.end(), { "--port", StartSim({}).strPort });
+    const std::string strBefore = UtcNow();
+    ASSERT_TRUE(StartCli(args, "{\"earlier\":1}\n"));
+    ASSERT_EQ(WaitCli(), 0) << m_cli.Err();
+    const std::string strAfter = UtcNow();
 
-    const std::vector<json> report = Report();
-    ASSERT_EQ(report.size(), 4u) << ReadFile(m_strReport);
+    std::vector<json> report = Report();
+    ASSERT_EQ(report.size(), 5u) << ReadFile(m_strReport);
+    EXPECT_EQ(report.front(), json::parse("{\"earlier\":1}"));
+    report.erase(report.begin());
+    for (const json& line : report) {
+        const std::string strStarted = line["started"], strEnded = line["ended"];
+        EXPECT_EQ(strStarted.size(), 24u);
+        EXPECT_EQ(strStarted.back(), 'Z');
+        EXPECT_LE(strBefore, strStarted.substr(0, 19));
+        EXPECT_LE(strStarted, strEnded);
+        EXPECT_LE(strEnded.substr(0, 19), strAfter);
+    }
     for (size_t i = 0; i < m_sims.size(); ++i) {
         SSim& sim = *m_sims[i];
         EXPECT_EQ(StopSim(sim)["downloads"], "1");
         EXPECT_EQ(ReadFile(sim.strOut), m_strImageBytes);
-        EXPECT_EQ(LinesStartingWith(m_cli.Out(), sim.strDevice + "  ok  "), 1u) << m_cli.Out();
+        EXPECT_EQ(LinesStartingWith(m_cli.Out(), sim.strPort + "  ok  "), 1u) << m_cli.Out();
         EXPECT_EQ(report[i]["status"], 0);
         EXPECT_EQ(report[i]["outcome"], "DownLoad OK");
         EXPECT_EQ(report[i]["frames_acked"], 65);
@@ -200,9 +261,9 @@ TEST_F(StationTest, OneDevicesFailureIsItsOwn)
     Image(RandomBytes(5 * 4096 + 1, 32));
     std::vector<std::string> args = { BREM_CLI_PATH, "--timeout", "4" };
     for (const SDeviceCase& c : cases)
-        args.insert(args.end(), { "--port", StartSim(c.simOptions).strDevice });
+        args.insert(args.end(), { "--port", StartSim(c.simOptions).strPort });
     ASSERT_TRUE(StartCli(args));
-    EXPECT_EQ(m_cli.Wait(g_processTimeout), 5) << m_cli.Err();
+    EXPECT_EQ(WaitCli(), 5) << m_cli.Err();
 
     std::map<std::string, json> byPort;
     std::vector<std::string> order;
@@ -217,7 +278,7 @@ TEST_F(StationTest, OneDevicesFailureIsItsOwn)
         SSim& sim = *m_sims[i];
         SCOPED_TRACE(c.pszName);
         StopSim(sim);
-        const json& line = byPort[sim.strDevice];
+        const json& line = byPort[sim.strPort];
         EXPECT_EQ(line["status"], c.nStatus);
         EXPECT_EQ(line["outcome"].get<std::string>().rfind(c.pszOutcome, 0), 0u) << line;
         EXPECT_EQ(line["frames"], 6);
@@ -226,22 +287,22 @@ TEST_F(StationTest, OneDevicesFailureIsItsOwn)
         EXPECT_EQ(line["ident_hex"].get<std::string>().size(), 96u);
         EXPECT_EQ(line["image_sha256"], strSha256);
         EXPECT_EQ(line["image_size"], m_strImageBytes.size());
-        EXPECT_EQ(line["device"], sim.strDevice);
+        EXPECT_EQ(line["device"], sim.ReportedDevice());
         if (c.nStatus == 0) {
             EXPECT_EQ(ReadFile(sim.strOut), m_strImageBytes);
         }
-        EXPECT_EQ(LinesStartingWith(m_cli.Out(),
-                      sim.strDevice + "  "
-                          + (c.nStatus ? "FAILED " + std::to_string(c.nStatus) : "ok  ")),
+        EXPECT_EQ(
+            LinesStartingWith(m_cli.Out(),
+                sim.strPort + "  " + (c.nStatus ? "FAILED " + std::to_string(c.nStatus) : "ok  ")),
             1u)
             << m_cli.Out();
     }
-    EXPECT_EQ(byPort[m_sims[1]->strDevice]["ident_hex"].get<std::string>().substr(0, 20),
+    EXPECT_EQ(byPort[m_sims[1]->strPort]["ident_hex"].get<std::string>().substr(0, 20),
         "ff1b5b324a0041424300");
     // The devices that answer are done long before the silent one's time-out.
-    const auto silent = std::find(order.begin(), order.end(), m_sims[3]->strDevice);
+    const auto silent = std::find(order.begin(), order.end(), m_sims[3]->strPort);
     for (int i : { 0, 1 })
-        EXPECT_LT(std::find(order.begin(), order.end(), m_sims[i]->strDevice), silent);
+        EXPECT_LT(std::find(order.begin(), order.end(), m_sims[i]->strPort), silent);
     EXPECT_EQ(m_cli.Err().find('\x1b'), std::string::npos);
     EXPECT_EQ(LastLine(m_cli.Err()),
         "brem-cli: 5 devices: 2 hold the image, 3 failed (1 refused a frame, 1 port failed, 1 "
@@ -251,6 +312,8 @@ TEST_F(StationTest, OneDevicesFailureIsItsOwn)
 // --port all takes the serial devices present as the port list sees them, adapters named.
 TEST_F(StationTest, AllFlashesTheDevicesPresent)
 {
+    if (Wine().On())
+        GTEST_SKIP() << "a device tree of the test's making: Linux only";
     Image(RandomBytes(3000, 33));
     CFakeTree tree;
     const CPortRoots roots = tree.Roots();
@@ -271,7 +334,7 @@ TEST_F(StationTest, AllFlashesTheDevicesPresent)
     tree.AddUsb(acm);
     tree.AddUart("ttyS1", 0); // a place with no chip: not a device
     ASSERT_TRUE(StartCli(args));
-    ASSERT_EQ(m_cli.Wait(g_processTimeout), 0) << m_cli.Err();
+    ASSERT_EQ(WaitCli(), 0) << m_cli.Err();
     const std::vector<json> report = Report();
     ASSERT_EQ(report.size(), 2u);
     std::map<std::string, json> byPort;
@@ -289,6 +352,8 @@ TEST_F(StationTest, AllFlashesTheDevicesPresent)
 // plugged back in; Ctrl+C in the middle of a download ends it as failed, every port restored.
 TEST_F(StationTest, WatchFlashesEachPlugInOnceAndCtrlCRestoresThePorts)
 {
+    if (Wine().On())
+        GTEST_SKIP() << "a device tree of the test's making: Linux only";
     Image(RandomBytes(5 * 4096 + 7, 34));
     CFakeTree tree;
     const CPortRoots roots = tree.Roots();
@@ -334,7 +399,7 @@ TEST_F(StationTest, WatchFlashesEachPlugInOnceAndCtrlCRestoresThePorts)
     plugIn("ttyUSB2", "C3", slow);
     ASSERT_TRUE(waitFor("ttyUSB2: \"BREM-SIM\", sending", true, 1)) << m_cli.Err();
     m_cli.Signal(SIGINT);
-    EXPECT_EQ(m_cli.Wait(g_processTimeout), 130) << m_cli.Err();
+    EXPECT_EQ(WaitCli(), 130) << m_cli.Err();
 
     EXPECT_EQ(LinesStartingWith(m_cli.Out(), "ttyUSB0   ok"), 2u) << m_cli.Out();
     EXPECT_EQ(LinesStartingWith(m_cli.Out(), "ttyUSB1   ok"), 1u) << m_cli.Out();
@@ -358,6 +423,55 @@ TEST_F(StationTest, WatchFlashesEachPlugInOnceAndCtrlCRestoresThePorts)
     EXPECT_EQ(report[3]["status"], 130);
     EXPECT_EQ(report[3]["outcome"], "DownLoad Failed: interrupted by Interrupt");
     EXPECT_LT(report[3]["frames_acked"], 6);
+}
+
+// Windows tells of ports coming and going in its device map, where a port's driver names it; a
+// port taken out of it under Wine is one whose adapter was pulled. Each plug-in is flashed once,
+// and Ctrl+C ends the station.
+TEST_F(StationTest, WatchFollowsTheDeviceMap)
+{
+    if (!Wine().On())
+        GTEST_SKIP() << "Windows' device map: the Windows build runs this under Wine";
+    Image(RandomBytes(3 * 4096 + 5, 35));
+    SSim& first = StartSim({});
+    const std::string strPort = first.strPort;
+    ASSERT_TRUE(StartCli({ BREM_CLI_PATH, "--watch", "--port", strPort, "--timeout", "20" }));
+    const std::string strOk = strPort + std::string(8 - strPort.size(), ' ') + "  ok";
+    auto waitFor = [&](const std::string& strWhat, bool bErr, size_t nCount) {
+        return m_cli.PumpUntil(
+            [&] {
+                m_cli.DropCarriageReturns();
+                return LinesStartingWith(bErr ? m_cli.Err() : m_cli.Out(), strWhat) >= nCount;
+            },
+            60s);
+    };
+    ASSERT_TRUE(waitFor(strOk, false, 1)) << m_cli.Err();
+    EXPECT_EQ(StopSim(first)["downloads"], "1");
+    EXPECT_EQ(ReadFile(first.strOut), m_strImageBytes);
+
+    // Under Wine the entry of COMn is \Device\Serial<n-1>.
+    m_unmapped = { "\\Device\\Serial" + std::to_string(std::stoi(strPort.substr(3)) - 1), strPort };
+    ASSERT_EQ(Reg({ "delete", g_szDeviceMap, "/v", m_unmapped.first, "/f" }), 0);
+    ASSERT_TRUE(waitFor(strPort + ": unplugged", true, 1)) << m_cli.Err();
+    // Plugged back in, now with another device behind it.
+    m_sims.pop_back();
+    SSim& again = StartSim({});
+    ASSERT_EQ(again.strPort, strPort);
+    ASSERT_EQ(
+        Reg({ "add", g_szDeviceMap, "/v", m_unmapped.first, "/t", "REG_SZ", "/d", strPort, "/f" }),
+        0);
+    m_unmapped = {};
+    ASSERT_TRUE(waitFor(strOk, false, 2)) << m_cli.Err();
+    // Every device flashed holds the image: Ctrl+C between downloads ends a station well.
+    m_cli.Signal(SIGINT);
+    EXPECT_EQ(WaitCli(), 0) << m_cli.Err();
+
+    EXPECT_EQ(LinesStartingWith(m_cli.Err(), strPort + ": plugged in"), 2u) << m_cli.Err();
+    EXPECT_EQ(LastLine(m_cli.Err()),
+        "brem-cli: ended by signal; 2 devices: 2 hold the image, 0 failed; exit status 0");
+    EXPECT_EQ(StopSim(again)["downloads"], "1");
+    EXPECT_EQ(ReadFile(again.strOut), m_strImageBytes);
+    EXPECT_EQ(Report().size(), 2u);
 }
 
 } // namespace
