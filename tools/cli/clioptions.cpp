@@ -1,6 +1,8 @@
 #include "clioptions.h"
 
+#include "climanual.h"
 #include "cliplatform.h"
+#include "manual.h"
 
 #include <cerrno>
 #include <cmath>
@@ -90,40 +92,62 @@ bool ApplyReport(CCliOptions& o, const std::string& strValue)
     return true;
 }
 
-// One row per option: a new option is a new row and, for a value, a function that checks it.
+// One row per option, read by the parser, --help, the manual page and the shell completion: a
+// new option is a new row and, for a value, a function that checks it.
 struct SOption {
-    const char* pszName;
-    const char* pszAlias; // a short form, or null
-    bool bTakesValue;
+    SOptionDoc doc;
     bool (*pfnApply)(CCliOptions& o, const std::string& strValue);
 };
 
 const SOption g_options[] = {
-    { "--help", "-h", false,
-        [](CCliOptions& o, const std::string&) {
-            o.m_nAction = CCliOptions::ACTION_HELP;
-            return true;
-        } },
-    { "--list-ports", nullptr, false,
-        [](CCliOptions& o, const std::string&) {
-            o.m_nAction = CCliOptions::ACTION_LIST_PORTS;
-            return true;
-        } },
-    { "--port", nullptr, true, ApplyPort },
-    { "--baud", nullptr, true, ApplyBaud },
-    { "--timeout", nullptr, true, ApplyTimeout },
-    { "--watch", nullptr, false,
+    { { "--port", nullptr, "PORT", g_szPortHelp, g_szPortMore, COMPLETE_PORTS }, ApplyPort },
+    { { "--baud", nullptr, "RATE", "line speed, 1 to 4000000 (default 115200)", nullptr,
+          "9600 19200 38400 57600 115200 230400 460800 921600" },
+        ApplyBaud },
+    { { "--timeout", nullptr, "SECONDS",
+          "give up when the device takes no step for this long: answering the poll, "
+          "completing its identification, acknowledging a frame (default 60)",
+          "The last line on standard error then names the answer missing and counts the "
+          "other bytes that came." },
+        ApplyTimeout },
+    { { "--watch", nullptr, nullptr,
+          "a flashing station: flash each serial device (of the `--port` names, or any) once "
+          "each time it is plugged in, until Ctrl+C",
+          "A device shows as done or failed until it is unplugged. Ctrl+C ends the downloads "
+          "under way as failed and gives every port back as it was found; the exit status is "
+          "0 when every device flashed holds the image." },
         [](CCliOptions& o, const std::string&) {
             o.m_bWatch = true;
             return true;
         } },
-    { "--report", nullptr, true, ApplyReport },
+    { { "--report", nullptr, "FILE", "append one JSON line per device download to FILE",
+          "Each line is written through to the disk as its device ends, so a crash loses at "
+          "most the downloads under way. It holds the start and end times, the port, device, "
+          "by-id path, adapter and its serial number (null where the system does not tell "
+          "them), the identification as text and as hex, the image's name, size and SHA-256, "
+          "the frames sent and acknowledged, the outcome in the log's words, the exit status "
+          "this device alone would give with its meaning, and the reason.",
+          COMPLETE_FILES },
+        ApplyReport },
+    { { "--list-ports", nullptr, nullptr,
+          "list the serial devices present (name, path, by-id path, USB ids), then where COM1 "
+          "to COM20 lead, and exit" },
+        [](CCliOptions& o, const std::string&) {
+            o.m_nAction = CCliOptions::ACTION_LIST_PORTS;
+            return true;
+        } },
+    { { "--help", "-h", nullptr, "show this help and exit" },
+        [](CCliOptions& o, const std::string&) {
+            o.m_nAction = CCliOptions::ACTION_HELP;
+            return true;
+        } },
 };
 
 const SOption* FindOption(const std::string& strName)
 {
     for (const SOption& option : g_options) {
-        if (strName == option.pszName || (option.pszAlias && strName == option.pszAlias))
+        if (strName == option.doc.pszName
+            || (option.doc.pszAlias && strName == option.doc.pszAlias))
             return &option;
     }
     return nullptr;
@@ -133,29 +157,15 @@ const SOption* FindOption(const std::string& strName)
 
 std::string CCliOptions::Usage()
 {
-    return "usage: brem-cli [--port COMn|NAME|PATH] [--baud RATE] [--timeout SECONDS] IMAGE\n"
-           "       brem-cli --port A --port B ...|--port all [--watch] [--report FILE]\n"
-           "                [--baud RATE] [--timeout SECONDS] IMAGE\n"
-           "       brem-cli --list-ports\n"
-           "       brem-cli --help\n"
-           "\n"
-           "Downloads IMAGE to the device on the serial port, as the window's DOWN does.\n"
-        + std::string(g_szPortHelp)
-        + "              Given more than once, or as 'all' (every serial device present),\n"
-          "              it flashes the devices at once from one reading of IMAGE\n"
-          "  --baud      line speed (default 115200)\n"
-          "  --timeout   give up when the device takes no step for this long: answering the\n"
-          "              poll, completing its identification, acknowledging a frame (default 60)\n"
-          "  --watch     a flashing station: flash each serial device (of the --port names,\n"
-          "              or any) once each time it is plugged in, until Ctrl+C\n"
-          "  --report    append one JSON line per device download to FILE\n"
-          "\n"
-          "Exit status: 0 every frame acknowledged, 1 frame refused, 2 usage error, 3 port\n"
-          "cannot be opened, configured or failed, 4 image missing, empty, too large or\n"
-          "changed during the download, 5 device silent, 6 the log (or the report) could\n"
-          "not be written, 128+N ended by signal N (130 Ctrl+C, 141 stdout closed). With\n"
-          "several devices: 0 when every device holds the image, else the highest status\n"
-          "of any device.\n";
+    return HelpText(CliManual());
+}
+
+std::vector<SOptionDoc> CCliOptions::OptionDocs()
+{
+    std::vector<SOptionDoc> docs;
+    for (const SOption& option : g_options)
+        docs.push_back(option.doc);
+    return docs;
 }
 
 bool CCliOptions::Parse(const std::vector<std::string>& args)
@@ -174,11 +184,12 @@ bool CCliOptions::Parse(const std::vector<std::string>& args)
         }
 
         if (const SOption* pOption = FindOption(strName)) {
-            if (!pOption->bTakesValue && bHasValue) {
+            const bool bTakesValue = pOption->doc.pszValue != nullptr;
+            if (!bTakesValue && bHasValue) {
                 m_strError = "option " + strName + " takes no value";
                 return false;
             }
-            if (pOption->bTakesValue && !bHasValue) {
+            if (bTakesValue && !bHasValue) {
                 if (i + 1 >= args.size()) {
                     m_strError = "option " + strName + " needs a value";
                     return false;

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+struct SOptionDoc;
+
 // The command line of brem-cli, parsed but not yet checked against the system.
 class CCliOptions {
 public:
@@ -16,7 +18,10 @@ public:
 
     // False on a usage error, with the reason in m_strError.
     bool Parse(const std::vector<std::string>& args);
+    // The --help text.
     static std::string Usage();
+    // What each option takes and does, in the order --help lists them.
+    static std::vector<SOptionDoc> OptionDocs();
 
     // Several devices at once, a station or a report: the multi-device run rather than the
     // single download with its log.

@@ -26,7 +26,8 @@ std::string SignalName(int nSignal);
 extern const unsigned g_nLastComPort;
 // Whether --port's value is a device path rather than a name: "/dev/ttyUSB0", "\\.\COM3".
 bool IsDevicePath(const std::string& strValue);
-// --port's first lines in the usage text.
+// What --port takes, in --help and the manual page; and the manual page's finer points.
 extern const char* const g_szPortHelp;
+extern const char* const g_szPortMore;
 // How an adapter shows once plugged in, for a run that finds none.
 extern const char* const g_szAdapterHint;

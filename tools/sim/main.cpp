@@ -8,11 +8,11 @@ int main(int argc, char** argv)
     CSimOptions options;
     std::string strError;
     if (!options.Parse(argc, argv, strError)) {
-        std::fprintf(stderr, "brem-sim: %s\n%s", strError.c_str(), CSimOptions::Usage());
+        std::fprintf(stderr, "brem-sim: %s\n%s", strError.c_str(), CSimOptions::Usage().c_str());
         return 2;
     }
     if (options.m_bHelp) {
-        std::fputs(CSimOptions::Usage(), stdout);
+        std::fputs(CSimOptions::Usage().c_str(), stdout);
         return 0;
     }
     CSimRunner runner(options);

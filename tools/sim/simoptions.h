@@ -3,6 +3,9 @@
 #include "simdevice.h"
 
 #include <string>
+#include <vector>
+
+struct SOptionDoc;
 
 // The command line of brem-sim.
 class CSimOptions {
@@ -12,7 +15,10 @@ public:
     // Returns false with a reason in strError when the command line is wrong; --help sets
     // m_bHelp and succeeds.
     bool Parse(int argc, char** argv, std::string& strError);
-    static const char* Usage();
+    // The --help text.
+    static std::string Usage();
+    // What each option takes and does, in the order --help lists them.
+    static std::vector<SOptionDoc> OptionDocs();
 
     CSimDevice::Options m_device;
     std::string m_strDevice; // a tty to use instead of a new pseudo-terminal

@@ -82,8 +82,18 @@ bool IsDevicePath(const std::string& strValue)
 }
 
 const char* const g_szPortHelp
-    = "  --port      COM1 to COM20, a device name (ttyUSB0, a serial/by-id name) or a\n"
-      "              device path (default COM1); --list-ports shows what is there.\n";
+    = "COM1 to COM20, a device name (ttyUSB0, a serial/by-id name) or a device path "
+      "(default COM1); `--list-ports` shows what is there. Given more than once, or as "
+      "`all` (every serial device present), it flashes the devices at once from one "
+      "reading of IMAGE";
+
+const char* const g_szPortMore
+    = "COMn is the device that the link COMn in the ports folder leads to; without a "
+      "link it is the built-in UART /dev/ttyS(n-1), so COM1 is /dev/ttyS0. Any other name is "
+      "the entry of that name in the ports folder, else "
+      "the device in /dev, else the adapter of that name in /dev/serial/by-id; a by-id "
+      "name finds an adapter in whichever USB socket it is. `--port all` takes every "
+      "device that `--list-ports` shows, a built-in UART with a chip behind it included.";
 
 const char* const g_szAdapterHint = "an adapter shows as ttyUSB or ttyACM once plugged in";
 

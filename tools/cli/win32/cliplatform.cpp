@@ -96,8 +96,12 @@ bool IsDevicePath(const std::string& strValue)
 }
 
 const char* const g_szPortHelp
-    = "  --port      COM1 to COM256, a device name or a device path (\\\\.\\COM3)\n"
-      "              (default COM1); --list-ports shows what is there.\n";
+    = "COM1 to COM256, a device name or a device path (\\\\.\\COM3) (default COM1); "
+      "`--list-ports` shows what is there. Given more than once, or as `all` (every COM port "
+      "present), it flashes the devices at once from one reading of IMAGE";
+
+// No manual pages on Windows.
+const char* const g_szPortMore = nullptr;
 
 const char* const g_szAdapterHint = "an adapter shows as a COM port once plugged in";
 
