@@ -1,12 +1,14 @@
 #include "bremmanual.h"
 
-#include <cstring>
-
 namespace {
 
+struct SOption {
+    SOptionDoc doc;
+};
+
 // brem's own options; Qt's (-platform, -style...) are Qt's to document.
-const SOptionDoc g_options[] = {
-    { "--help", "-h", nullptr, "show this help and exit, without opening a window" },
+const SOption g_options[] = {
+    { { "--help", "-h", nullptr, "show this help and exit, without opening a window" } },
 };
 
 } // namespace
@@ -14,11 +16,9 @@ const SOptionDoc g_options[] = {
 bool BremHelpAsked(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        for (const SOptionDoc& option : g_options) {
-            if (std::strcmp(argv[i], option.pszName) == 0
-                || std::strcmp(argv[i], option.pszAlias) == 0)
-                return true;
-        }
+        const SOption* pOption = FindOption(g_options, argv[i]);
+        if (pOption && std::string(pOption->doc.pszName) == "--help")
+            return true;
     }
     return false;
 }
@@ -29,7 +29,7 @@ SManual BremManual()
     manual.pszName = "brem";
     manual.pszSummary = "firmware downloader and serial terminal";
     manual.synopsis = { "[FILE]", "--help" };
-    manual.options = { std::begin(g_options), std::end(g_options) };
+    manual.options = OptionDocs(g_options);
     manual.description = {
         "Opens a window that downloads firmware images to a device on a serial port and is a "
         "serial terminal when no download runs. FILE, when given, is loaded into the log.",

@@ -24,6 +24,25 @@ struct SOptionDoc {
     const char* pszComplete = nullptr;
 };
 
+// An option table is an array of rows that each hold their SOptionDoc as `doc`.
+template <class TRow, size_t N>
+const TRow* FindOption(const TRow (&rows)[N], const std::string& strName)
+{
+    for (const TRow& row : rows) {
+        if (strName == row.doc.pszName || (row.doc.pszAlias && strName == row.doc.pszAlias))
+            return &row;
+    }
+    return nullptr;
+}
+
+template <class TRow, size_t N> std::vector<SOptionDoc> OptionDocs(const TRow (&rows)[N])
+{
+    std::vector<SOptionDoc> docs;
+    for (const TRow& row : rows)
+        docs.push_back(row.doc);
+    return docs;
+}
+
 // A term and what it means: an exit status, an environment variable, a file, an example's
 // command line.
 struct SManualItem {

@@ -143,16 +143,6 @@ const SOption g_options[] = {
         } },
 };
 
-const SOption* FindOption(const std::string& strName)
-{
-    for (const SOption& option : g_options) {
-        if (strName == option.doc.pszName
-            || (option.doc.pszAlias && strName == option.doc.pszAlias))
-            return &option;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 std::string CCliOptions::Usage()
@@ -162,10 +152,7 @@ std::string CCliOptions::Usage()
 
 std::vector<SOptionDoc> CCliOptions::OptionDocs()
 {
-    std::vector<SOptionDoc> docs;
-    for (const SOption& option : g_options)
-        docs.push_back(option.doc);
-    return docs;
+    return ::OptionDocs(g_options);
 }
 
 bool CCliOptions::Parse(const std::vector<std::string>& args)
@@ -183,7 +170,7 @@ bool CCliOptions::Parse(const std::vector<std::string>& args)
             bHasValue = true;
         }
 
-        if (const SOption* pOption = FindOption(strName)) {
+        if (const SOption* pOption = FindOption(g_options, strName)) {
             const bool bTakesValue = pOption->doc.pszValue != nullptr;
             if (!bTakesValue && bHasValue) {
                 m_strError = "option " + strName + " takes no value";

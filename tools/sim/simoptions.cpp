@@ -262,10 +262,7 @@ std::string CSimOptions::Usage()
 
 std::vector<SOptionDoc> CSimOptions::OptionDocs()
 {
-    std::vector<SOptionDoc> docs;
-    for (const SOption& option : g_options)
-        docs.push_back(option.doc);
-    return docs;
+    return ::OptionDocs(g_options);
 }
 
 bool CSimOptions::Parse(int argc, char** argv, std::string& strError)
@@ -274,12 +271,7 @@ bool CSimOptions::Parse(int argc, char** argv, std::string& strError)
     std::memcpy(m_device.m_szIdent.data(), g_szDefaultIdent, std::strlen(g_szDefaultIdent));
     for (int i = 1; i < argc; ++i) {
         const std::string strOpt = argv[i];
-        const SOption* pOption = nullptr;
-        for (const SOption& option : g_options) {
-            if (strOpt == option.doc.pszName
-                || (option.doc.pszAlias && strOpt == option.doc.pszAlias))
-                pOption = &option;
-        }
+        const SOption* pOption = FindOption(g_options, strOpt);
         if (!pOption) {
             strError = "unknown option " + strOpt;
             return false;
