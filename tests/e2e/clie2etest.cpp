@@ -37,6 +37,9 @@ class CliE2eTest : public testing::Test {
 protected:
     void TearDown() override
     {
+        // A test that stopped short would leave the simulator's COM link behind (a killed
+        // simulator cannot remove it) and the next one under Wine could not take COM5.
+        StopSim();
         for (const std::string& strPath : m_files)
             unlink(strPath.c_str());
     }

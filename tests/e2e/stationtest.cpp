@@ -99,6 +99,9 @@ class StationTest : public testing::Test {
 protected:
     void TearDown() override
     {
+        // A killed simulator would leave its COM link behind for the next test under Wine.
+        for (const std::unique_ptr<SSim>& pSim : m_sims)
+            StopSim(*pSim);
         for (const std::string& strPath : m_files)
             unlink(strPath.c_str());
         // The other tests of the run see the ports as the prefix maps them.
