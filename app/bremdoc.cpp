@@ -11,6 +11,11 @@
 #include <QTemporaryFile>
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+// Ours is CPrompts::MessageBox.
+#undef MessageBox
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -24,16 +29,25 @@ void ErrorBox(QWidget* pParent, const QString& strText)
     CPrompts::Instance().MessageBox(pParent, QStringLiteral("Brem"), strText, false);
 }
 
-// Writes a new file beside the old one and renames it over, so that a failed save leaves the
-// old file whole. Unlike QSaveFile it does not wait for the disk: a gigabyte of log is saved as
-// fast as the system takes it, and written out in the background as any other file is.
-bool WriteReplacing(
-    const QString& strPath, const std::function<bool(QIODevice&)>& fnWrite, QString& strError)
+#ifdef _WIN32
+// Windows keeps no mode bits worth copying, and its rename does not replace.
+bool TakeMode(int /*hFile*/, const QString& /*strTarget*/)
 {
-    const QFileInfo info(strPath);
-    const QString strTarget = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
-    QTemporaryFile file(strTarget + QStringLiteral(".XXXXXX"));
-    // The new file gets the old one's permissions, or those of any new file.
+    return true;
+}
+
+bool ReplaceWith(const QString& strNew, const QString& strTarget)
+{
+    if (::MoveFileExW(reinterpret_cast<const wchar_t*>(strNew.utf16()),
+            reinterpret_cast<const wchar_t*>(strTarget.utf16()), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    errno = EACCES;
+    return false;
+}
+#else
+// The new file gets the old one's permissions, or those of any new file.
+bool TakeMode(int hFile, const QString& strTarget)
+{
     struct stat st { };
     mode_t nMode = 0;
     if (::stat(QFile::encodeName(strTarget).constData(), &st) == 0) {
@@ -43,12 +57,28 @@ bool WriteReplacing(
         umask(nMode);
         nMode = 0666 & ~nMode;
     }
-    bool bOk = file.open() && fchmod(file.handle(), nMode) == 0;
+    return fchmod(hFile, nMode) == 0;
+}
+
+bool ReplaceWith(const QString& strNew, const QString& strTarget)
+{
+    return ::rename(QFile::encodeName(strNew).constData(), QFile::encodeName(strTarget).constData())
+        == 0;
+}
+#endif
+
+// Writes a new file beside the old one and renames it over, so that a failed save leaves the
+// old file whole. Unlike QSaveFile it does not wait for the disk: a gigabyte of log is saved as
+// fast as the system takes it, and written out in the background as any other file is.
+bool WriteReplacing(
+    const QString& strPath, const std::function<bool(QIODevice&)>& fnWrite, QString& strError)
+{
+    const QFileInfo info(strPath);
+    const QString strTarget = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
+    QTemporaryFile file(strTarget + QStringLiteral(".XXXXXX"));
+    bool bOk = file.open() && TakeMode(file.handle(), strTarget);
     bOk = bOk && fnWrite(file) && file.flush();
-    if (!bOk
-        || ::rename(QFile::encodeName(file.fileName()).constData(),
-               QFile::encodeName(strTarget).constData())
-            != 0) {
+    if (!bOk || !ReplaceWith(file.fileName(), strTarget)) {
         strError = QStringLiteral("Cannot save %1: %2.")
                        .arg(strPath,
                            file.error() != QFileDevice::NoError

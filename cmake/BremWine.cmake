@@ -5,6 +5,11 @@ set(BREM_HOST_BUILD_DIR "${CMAKE_SOURCE_DIR}/build/dev" CACHE PATH
 set(BREM_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
 set(BREM_PTYUART ${BREM_HOST_BUILD_DIR}/tests/wine/libbrem_ptyuart.so)
 set(BREM_PTYHOST ${BREM_HOST_BUILD_DIR}/tests/wine/ptyhost)
+# Programs built against Qt find its DLLs, its plugins and MinGW's runtime where they are.
+set(BREM_WINE_ENV "")
+if(BREM_QT_WINDOWS)
+    set(BREM_WINE_ENV "export WINEPATH='Z:${BREM_QT_WINDOWS}/bin;Z:${BREM_MINGW_GCC_DLLS};Z:/usr/x86_64-w64-mingw32/lib' QT_PLUGIN_PATH='Z:${BREM_QT_WINDOWS}/plugins'")
+endif()
 configure_file(${CMAKE_SOURCE_DIR}/tests/wine/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
     WORLD_EXECUTE @ONLY)

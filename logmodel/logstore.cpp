@@ -9,7 +9,9 @@
 #include <new>
 #include <thread>
 
+#ifndef _WIN32
 #include <sys/mman.h>
+#endif
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -36,14 +38,25 @@ void CLogStore::SetClock(std::function<int64_t()> fnClock)
 
 void CLogStore::Block::Free::operator()(char* p) const
 {
+#ifdef _WIN32
+    _aligned_free(p);
+#else
     std::free(p);
+#endif
 }
 
 std::unique_ptr<CLogStore::Block> CLogStore::NewBlock() const
 {
     void* p = nullptr;
+#ifdef _WIN32
+    // Windows has no posix_memalign; its aligned blocks need their own free.
+    p = _aligned_malloc(static_cast<size_t>(m_nBlockBytes), static_cast<size_t>(m_nBlockBytes));
+    if (!p)
+        throw std::bad_alloc();
+#else
     if (posix_memalign(&p, m_nBlockBytes, m_nBlockBytes) != 0)
         throw std::bad_alloc();
+#endif
 #ifdef MADV_HUGEPAGE
     madvise(p, m_nBlockBytes, MADV_HUGEPAGE);
 #endif

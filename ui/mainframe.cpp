@@ -295,8 +295,10 @@ void CMainFrame::PortOpened(const SPortChoice& choice, unsigned nBaud)
     if (ComPortNumber(choice.strDevice) > 0) {
         std::error_code ec;
         std::string strWhat = std::filesystem::canonical(strDevice, ec).string();
+        // Windows names the device by its COM number itself: what it is says more.
         if (pDevice)
-            strWhat = pDevice->DisplayName();
+            strWhat
+                = pDevice->strName == choice.strDevice ? pDevice->Label() : pDevice->DisplayName();
         else if (ec)
             strWhat = strDevice;
         SetPortNote(choice.strDevice + " is " + strWhat);

@@ -2,10 +2,10 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QLineEdit>
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -44,6 +44,16 @@ QString ToolTip(const SSerialDevice& dev)
     return lines.join(QLatin1Char('\n'));
 }
 
+bool SameDevices(const std::vector<SSerialDevice>& a, const std::vector<SSerialDevice>& b)
+{
+    const auto fields = [](const SSerialDevice& dev) {
+        return std::tie(dev.strName, dev.strPath, dev.strById, dev.strVendorId, dev.strProductId,
+            dev.strManufacturer, dev.strProduct, dev.strSerial, dev.comNames);
+    };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+        [&](const SSerialDevice& x, const SSerialDevice& y) { return fields(x) == fields(y); });
+}
+
 } // namespace
 
 CPortList::CPortList(QComboBox* pCombo, QObject* pParent)
@@ -54,8 +64,7 @@ CPortList::CPortList(QComboBox* pCombo, QObject* pParent)
     m_timerSettle.setSingleShot(true);
     m_timerSettle.setInterval(g_nSettleMs);
     connect(&m_timerSettle, &QTimer::timeout, this, &CPortList::Rescan);
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_timerSettle,
-        [this] { m_timerSettle.start(); });
+    connect(&m_watch, &CPortWatch::Changed, &m_timerSettle, [this] { m_timerSettle.start(); });
     // An unplugged device is listed only while it is selected (or open).
     connect(m_pCombo, &QComboBox::currentIndexChanged, this, [this](int nIndex) {
         if (m_bGoneListed && !m_bFilling)
@@ -71,32 +80,24 @@ CPortList::CPortList(QComboBox* pCombo, QObject* pParent)
 
 void CPortList::SetRoots(const CPortRoots& roots)
 {
-    if (!m_watcher.directories().isEmpty())
-        m_watcher.removePaths(m_watcher.directories());
+    m_watch.Clear();
     m_roots = roots;
+    m_bRead = false;
     Rescan();
 }
 
 void CPortList::Rescan()
 {
-    m_devices = DiscoverSerialDevices(m_roots);
-    Fill();
-    Watch();
+    std::vector<SSerialDevice> devices = DiscoverSerialDevices(m_roots);
+    // A look that finds what was there leaves the list alone (Windows looks every second), so
+    // that an open drop-down or a selection is not disturbed.
+    const bool bSame = m_bRead && SameDevices(devices, m_devices);
+    m_devices.swap(devices);
+    m_bRead = true;
+    if (!bSame)
+        Fill();
+    m_watch.Watch(m_roots);
     Q_EMIT Changed();
-}
-
-void CPortList::Watch()
-{
-    // Folders that appear later (serial/by-id comes with the first adapter) join on a rescan.
-    QStringList dirs;
-    for (const std::string& strDir : { m_roots.strDev, m_roots.strDev + "/serial",
-             m_roots.strDev + "/serial/by-id", m_roots.PortsDir() }) {
-        const QString strPath = FromStd(strDir);
-        if (QFileInfo(strPath).isDir() && !m_watcher.directories().contains(strPath))
-            dirs << strPath;
-    }
-    if (!dirs.isEmpty())
-        m_watcher.addPaths(dirs);
 }
 
 const SSerialDevice* CPortList::FindByKey(const std::string& strKey) const

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "portwatch.h"
 #include "serial/portdiscovery.h"
 
-#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 
@@ -20,9 +20,9 @@ struct SPortChoice {
 };
 
 // The devices part of the port list: after the fixed COM items, every serial device present,
-// by name, kept current while the window is open (the device folders are watched, and a change
-// is read once things have settled). The device selected, or the one kept open, stays listed
-// while it is unplugged.
+// by name, kept current while the window is open (what the system says of devices coming and
+// going is watched, and a change is read once things have settled). The device selected, or the one
+// kept open, stays listed while it is unplugged.
 class CPortList : public QObject {
     Q_OBJECT
 public:
@@ -47,7 +47,6 @@ Q_SIGNALS:
 
 private:
     void Fill();
-    void Watch();
 
     QComboBox* m_pCombo;
     int m_nFixedItems;
@@ -58,6 +57,7 @@ private:
     std::string m_strKept;
     bool m_bGoneListed = false;
     bool m_bFilling = false;
-    QFileSystemWatcher m_watcher;
+    bool m_bRead = false;
+    CPortWatch m_watch;
     QTimer m_timerSettle;
 };

@@ -3,12 +3,13 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 
-class QSocketNotifier;
-
-// Turns SIGTERM, SIGINT and SIGHUP into a call on the Qt thread, so that a window being told to
-// go can close its port (settings restored, exclusive use released) instead of dying with it
-// held. One at a time: the handlers found are put back when it goes.
+// Turns the system telling the program to go into a call on the Qt thread, so that a window can
+// close its port (settings restored, exclusive use released) instead of dying with it held.
+// POSIX: SIGTERM, SIGINT and SIGHUP. Windows: Ctrl+C and Ctrl+Break (as SIGINT), a closing
+// console, log-off and shut-down (as SIGTERM). One at a time: what was there before is put back
+// when it goes.
 class CQuitSignals : public QObject {
     Q_OBJECT
 public:
@@ -16,9 +17,6 @@ public:
     ~CQuitSignals() override;
 
 private:
-    void OnReadable();
-
-    std::function<void(int)> m_fnQuit;
-    int m_ahPipe[2] = { -1, -1 };
-    QSocketNotifier* m_pNotifier = nullptr;
+    struct SImpl;
+    std::unique_ptr<SImpl> m_pImpl;
 };

@@ -27,15 +27,33 @@ void OnSignal(int nSignal)
 
 } // namespace
 
+struct CQuitSignals::SImpl {
+    std::function<void(int)> fnQuit;
+    int ahPipe[2] = { -1, -1 };
+    QSocketNotifier* pNotifier = nullptr;
+
+    void OnReadable()
+    {
+        unsigned char c = 0;
+        int nSignal = 0;
+        while (::read(ahPipe[0], &c, 1) == 1)
+            nSignal = c;
+        if (nSignal != 0 && fnQuit)
+            fnQuit(nSignal);
+    }
+};
+
 CQuitSignals::CQuitSignals(std::function<void(int)> fnQuit, QObject* pParent)
     : QObject(pParent)
-    , m_fnQuit(std::move(fnQuit))
+    , m_pImpl(std::make_unique<SImpl>())
 {
-    if (::pipe2(m_ahPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    SImpl& impl = *m_pImpl;
+    impl.fnQuit = std::move(fnQuit);
+    if (::pipe2(impl.ahPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    m_pNotifier = new QSocketNotifier(m_ahPipe[0], QSocketNotifier::Read, this);
-    connect(m_pNotifier, &QSocketNotifier::activated, this, &CQuitSignals::OnReadable);
-    g_hWakeFd.store(m_ahPipe[1]);
+    impl.pNotifier = new QSocketNotifier(impl.ahPipe[0], QSocketNotifier::Read, this);
+    connect(impl.pNotifier, &QSocketNotifier::activated, this, [this] { m_pImpl->OnReadable(); });
+    g_hWakeFd.store(impl.ahPipe[1]);
     struct sigaction sa { };
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -46,22 +64,13 @@ CQuitSignals::CQuitSignals(std::function<void(int)> fnQuit, QObject* pParent)
 
 CQuitSignals::~CQuitSignals()
 {
-    if (m_ahPipe[0] < 0)
+    SImpl& impl = *m_pImpl;
+    if (impl.ahPipe[0] < 0)
         return;
     for (size_t i = 0; i < std::size(g_anSignals); ++i)
         ::sigaction(g_anSignals[i], &g_aOldActions[i], nullptr);
     g_hWakeFd.store(-1);
-    delete m_pNotifier;
-    ::close(m_ahPipe[0]);
-    ::close(m_ahPipe[1]);
-}
-
-void CQuitSignals::OnReadable()
-{
-    unsigned char c = 0;
-    int nSignal = 0;
-    while (::read(m_ahPipe[0], &c, 1) == 1)
-        nSignal = c;
-    if (nSignal != 0 && m_fnQuit)
-        m_fnQuit(nSignal);
+    delete impl.pNotifier;
+    ::close(impl.ahPipe[0]);
+    ::close(impl.ahPipe[1]);
 }
