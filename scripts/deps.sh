@@ -12,6 +12,8 @@ pkgs+=(nlohmann-json3-dev nettle-dev)
 pkgs+=(g++-mingw-w64-x86-64-posix googletest wine64 wine)
 # The Debian package's check: Debian's own checker, the AppStream and desktop entry validators.
 pkgs+=(lintian appstream desktop-file-utils man-db)
+# Windows: brem.exe's zip (scripts/package-windows).
+pkgs+=(zip unzip)
 for arg in "$@"; do
     case $arg in
     --windows-qt)

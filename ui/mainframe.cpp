@@ -55,9 +55,8 @@ CMainFrame::CMainFrame(QWidget* pParent)
     });
     OnCreate();
     // Told to go, the window gives the port back as the operator's Close would.
-    new CQuitSignals(
+    new CQuitSignals([this] { ClosePort(); },
         [this](int nSignal) {
-            ClosePort();
             close();
             QCoreApplication::exit(128 + nSignal);
         },

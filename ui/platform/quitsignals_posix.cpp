@@ -28,6 +28,7 @@ void OnSignal(int nSignal)
 } // namespace
 
 struct CQuitSignals::SImpl {
+    std::function<void()> fnRelease;
     std::function<void(int)> fnQuit;
     int ahPipe[2] = { -1, -1 };
     QSocketNotifier* pNotifier = nullptr;
@@ -38,16 +39,22 @@ struct CQuitSignals::SImpl {
         int nSignal = 0;
         while (::read(ahPipe[0], &c, 1) == 1)
             nSignal = c;
-        if (nSignal != 0 && fnQuit)
+        if (nSignal == 0)
+            return;
+        if (fnRelease)
+            fnRelease();
+        if (fnQuit)
             fnQuit(nSignal);
     }
 };
 
-CQuitSignals::CQuitSignals(std::function<void(int)> fnQuit, QObject* pParent)
+CQuitSignals::CQuitSignals(
+    std::function<void()> fnRelease, std::function<void(int)> fnQuit, QObject* pParent)
     : QObject(pParent)
     , m_pImpl(std::make_unique<SImpl>())
 {
     SImpl& impl = *m_pImpl;
+    impl.fnRelease = std::move(fnRelease);
     impl.fnQuit = std::move(fnQuit);
     if (::pipe2(impl.ahPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;

@@ -17,6 +17,7 @@ constexpr DWORD g_nCloseWaitMs = 4000;
 
 struct SState {
     QPointer<CQuitSignals> pOwner;
+    std::function<void()> fnRelease;
     std::function<void(int)> fnQuit;
     // Set once the quit has run on the Qt thread: the port is closed.
     HANDLE hDone = nullptr;
@@ -26,14 +27,21 @@ struct SState {
 SState g_state;
 std::atomic<bool> g_bActive { false };
 
+void Release(SState& state)
+{
+    if (state.fnRelease)
+        state.fnRelease();
+    ::SetEvent(state.hDone);
+}
+
 void Quit(SState& state, int nSignal)
 {
     if (state.bQuitting)
         return;
     state.bQuitting = true;
+    Release(state);
     if (state.fnQuit)
         state.fnQuit(nSignal);
-    ::SetEvent(state.hDone);
 }
 
 // Runs on a thread the system starts for the event.
@@ -62,8 +70,13 @@ public:
         if (type != "windows_generic_MSG" || !g_bActive.load())
             return false;
         const MSG* pMsg = static_cast<const MSG*>(pMessage);
-        if (pMsg->message == WM_ENDSESSION && pMsg->wParam)
-            Quit(g_state, g_nSigTerm);
+        if (pMsg->message != WM_ENDSESSION || !pMsg->wParam || g_state.bQuitting)
+            return false;
+        // Closing the window here would pull it from under the message being handled: that
+        // waits for the event loop, if the process still runs then.
+        Release(g_state);
+        QMetaObject::invokeMethod(
+            g_state.pOwner.data(), [] { Quit(g_state, g_nSigTerm); }, Qt::QueuedConnection);
         return false;
     }
 };
@@ -74,11 +87,13 @@ struct CQuitSignals::SImpl {
     CEndSessionFilter filter;
 };
 
-CQuitSignals::CQuitSignals(std::function<void(int)> fnQuit, QObject* pParent)
+CQuitSignals::CQuitSignals(
+    std::function<void()> fnRelease, std::function<void(int)> fnQuit, QObject* pParent)
     : QObject(pParent)
     , m_pImpl(std::make_unique<SImpl>())
 {
     g_state.pOwner = this;
+    g_state.fnRelease = std::move(fnRelease);
     g_state.fnQuit = std::move(fnQuit);
     g_state.bQuitting = false;
     if (!g_state.hDone)
@@ -96,6 +111,7 @@ CQuitSignals::~CQuitSignals()
         QCoreApplication::instance()->removeNativeEventFilter(&m_pImpl->filter);
     ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
     g_bActive.store(false);
+    g_state.fnRelease = nullptr;
     g_state.fnQuit = nullptr;
     // A console handler waiting now has nothing left to wait for.
     ::SetEvent(g_state.hDone);
