@@ -7,6 +7,8 @@
 //                                          after the download (for a screenshot)
 //   window_drive end-session                open COM1, then the session ends
 //   window_drive interrupt                  open COM1, then wait for Ctrl+C
+//   window_drive hot-plug                   open COM1, take it out of the device map and put
+//                                          it back, as a pulled and replugged adapter
 //
 // Before the window opens COM1 its line is set to 9600 baud; once the window has gone, COM1
 // must open again (released) and still be at 9600 (restored).
@@ -16,11 +18,13 @@
 #include "controlbar.h"
 #include "mainframe.h"
 #include "prompts.h"
+#include "statusbar.h"
 #include "winside.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -143,6 +147,36 @@ int Download(CMainFrame* pFrame, const QString& strImage, bool bHold)
     return 0;
 }
 
+bool Listed(CMainFrame* pFrame)
+{
+    // After the COM items, by the name Windows gives its device.
+    QComboBox* pPorts = pFrame->m_pDlgBar->m_pComPort;
+    for (int i = 0; i < pPorts->count(); ++i) {
+        if (pPorts->itemText(i).startsWith(QString::fromUtf8("COM1 \u2014 "))
+            && !pPorts->itemText(i).endsWith(QLatin1String("(unplugged)")))
+            return true;
+    }
+    return false;
+}
+
+int HotPlug(CMainFrame* pFrame)
+{
+    const auto note = [pFrame] { return pFrame->m_pStatusBar->m_pPortNote->text(); };
+    std::string strError;
+    Check(WaitFor([pFrame] { return Listed(pFrame); }, 5000), "COM1 is not listed as a device");
+    Check(TakeCom1FromDeviceMap(strError), strError);
+    Check(WaitFor([&] { return !Listed(pFrame) && note().contains(QLatin1String("unplugged")); },
+              10000),
+        "the window did not see COM1 go: " + note().toStdString());
+    Check(PutCom1BackInDeviceMap(strError), strError);
+    Check(WaitFor(
+              [&] { return Listed(pFrame) && note().contains(QLatin1String("reopened")); }, 10000),
+        "the window did not reopen COM1 when it came back: " + note().toStdString());
+    Check(g_bPortOpened, "COM1 is not open after it came back");
+    pFrame->close();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -151,11 +185,9 @@ int main(int argc, char* argv[])
     const QStringList args = QApplication::arguments();
     const QString strMode = args.value(1);
     const QString strImage = args.value(2);
-    if (strMode != QLatin1String("download") && strMode != QLatin1String("end-session")
-        && strMode != QLatin1String("interrupt")) {
+    if (!QStringList { "download", "end-session", "interrupt", "hot-plug" }.contains(strMode)) {
         std::fprintf(stderr,
-            "usage: window_drive download IMAGE [--hold] | end-session | "
-            "interrupt\n");
+            "usage: window_drive download IMAGE [--hold] | end-session | interrupt | hot-plug\n");
         return 2;
     }
     std::string strError;
@@ -170,8 +202,10 @@ int main(int argc, char* argv[])
         CBremApp theApp;
         Check(theApp.InitInstance(QStringList { args.value(0) }), "the window did not start");
         CMainFrame* pFrame = theApp.MainFrame();
-        Check(WaitFor([pFrame] { return ShownWithCaption(pFrame); }, 20000),
-            "the window is not shown with its caption");
+        Check(WaitFor([pFrame] { return ShownWithCaption(pFrame); }, 60000),
+            "the window is not shown with its caption: "
+                + std::string(pFrame->isVisible() ? "shown" : "not shown") + ", caption \""
+                + QString::fromStdWString(WindowCaption(pFrame->winId())).toStdString() + "\"");
         if (g_nFailures == 0 && !OpenCom1(pFrame))
             Check(false, "COM1 did not open");
         if (g_nFailures == 0 && strMode == QLatin1String("download")) {
@@ -181,6 +215,8 @@ int main(int argc, char* argv[])
             Check(EndSession(pFrame->winId()), "the window refused to end the session");
             Check(!g_bPortOpened, "the port is still open when the session ends");
             nStatus = QApplication::exec();
+        } else if (g_nFailures == 0 && strMode == QLatin1String("hot-plug")) {
+            nStatus = HotPlug(pFrame);
         } else if (g_nFailures == 0) {
             std::printf("open\n");
             std::fflush(stdout);

@@ -14,3 +14,7 @@ bool SetCom1Baud(unsigned long nBaud, std::string& strError);
 std::wstring WindowCaption(uintptr_t nWindowId);
 // Asks the window to end the session, as Windows does at log-off; false when it refused.
 bool EndSession(uintptr_t nWindowId);
+// Takes COM1's entry out of the device map (as its driver does when the adapter is pulled), or
+// puts back what was taken; false with the system's error in strError.
+bool TakeCom1FromDeviceMap(std::string& strError);
+bool PutCom1BackInDeviceMap(std::string& strError);
