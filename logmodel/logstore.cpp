@@ -287,6 +287,7 @@ void CLogStore::AppendBytes(const char* pBytes, int64_t nCount, bool bStamp)
 
 void CLogStore::Clear()
 {
+    ++m_nRevision;
     std::vector<std::unique_ptr<Block>> vecOld;
     vecOld.swap(m_vecBlocks);
     m_vecStart = {};
@@ -310,6 +311,7 @@ void CLogStore::Clear()
 
 void CLogStore::Swap(CLogStore& other)
 {
+    ++m_nRevision;
     std::swap(m_vecBlocks, other.m_vecBlocks);
     std::swap(m_vecStart, other.m_vecStart);
     std::swap(m_vecLineBase, other.m_vecLineBase);

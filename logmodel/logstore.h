@@ -44,6 +44,9 @@ public:
     ELineEnds LineEnds() const { return m_eEnds; }
 
     int64_t Size() const { return m_nSize; }
+    // Changes whenever bytes already in the store change or go (an edit, Clear, a load), never
+    // for bytes added at the end: what was found at a position stays true while it holds.
+    uint64_t Revision() const { return m_nRevision; }
     int64_t LineCount() const { return m_nBreaks + 1; }
     int64_t LineStart(int64_t nLine) const;
     // The line holding nPos (0..Size()); a line start belongs to its own line.
@@ -130,5 +133,6 @@ private:
     int64_t m_nBreaks = 0;
     bool m_bEndsWithBreak = true; // also true for an empty log: the next byte starts a line
     int64_t m_nFirstLineTime = g_nNoTime; // line 0 has no break before it
+    uint64_t m_nRevision = 0;
     std::function<int64_t()> m_fnClock;
 };

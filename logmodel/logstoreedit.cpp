@@ -94,6 +94,7 @@ void CLogStore::Replace(int64_t nFrom, int64_t nTo, const char* pBytes, int64_t 
         AppendBytes(pBytes, nCount, false);
         return;
     }
+    ++m_nRevision;
     const int64_t nDelta = nCount - (nTo - nFrom);
     // The blocks the edit touches, widened by a neighbour while the result would be small, so
     // that deleting never leaves a trail of nearly empty blocks.
