@@ -2,6 +2,7 @@
 
 #include "aboutdlg.h"
 #include "bremview.h"
+#include "findbar.h"
 #include "mainframe.h"
 #include "prompts.h"
 #include "statusbar.h"
@@ -109,6 +110,7 @@ void CBremApp::CreateMenus()
         &CBremView::SetLatin1);
     choice("Hex(&X)", "Show the log as offsets, hex bytes and text", &CBremView::SetHex);
     choice("Timestamps(&M)", "Show when each line arrived", &CBremView::SetTimestamps);
+    pFrame->m_pFindBar->AddMenu(pFrame->menuBar(), pViewMenu->menuAction());
 
     QMenu* pHelp = pFrame->menuBar()->addMenu(QStringLiteral("Help(&H)"));
     QObject::connect(

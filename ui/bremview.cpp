@@ -239,6 +239,24 @@ void CBremView::SetSelection(int64_t nAnchor, int64_t nCaret)
     SyncAccessible(false);
 }
 
+void CBremView::ShowMatch(int64_t nFrom, int64_t nTo)
+{
+    const int64_t nSize = m_store.Size();
+    nFrom = std::clamp<int64_t>(nFrom, 0, nSize);
+    nTo = std::clamp<int64_t>(nTo, nFrom, nSize);
+    if (!m_bHex && nFrom < nTo) {
+        nFrom = m_editor.CellBoundary(nFrom + 1, false);
+        nTo = m_editor.CellBoundary(nTo - 1, true);
+    }
+    // A match out of sight comes a third of the way down, with what led to it above.
+    const QRect rcShown = CellRect(nFrom);
+    if (m_bHex)
+        m_nHexTop = std::max<int64_t>(0, nFrom / m_nHexPerRow - VisibleRows() / 3);
+    else if (rcShown.isEmpty())
+        m_nTop = m_layout.MoveRows(m_layout.RowStartOf(nFrom), -(VisibleRows() / 3));
+    SetSelection(nFrom, nTo);
+}
+
 // ---- the edit commands
 
 void CBremView::AfterEdit(int64_t nFrom)

@@ -73,6 +73,8 @@ public:
     void SetSelection(int64_t nAnchor, int64_t nCaret);
     void SelectAll() { SetSelection(0, m_store.Size()); }
     QByteArray SelectedBytes() const { return m_editor.SelectedBytes(); }
+    // Selects nFrom..nTo and brings it into view; as text, the whole characters it touches.
+    void ShowMatch(int64_t nFrom, int64_t nTo);
 
     // The edit commands (the accelerators); none of them sends anything.
     void Undo();

@@ -7,7 +7,9 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QRegion>
 
+#include <algorithm>
 #include <vector>
 
 CLogPainter::CLogPainter(const CLogStore& store, const CLogLayout& layout, const QPalette& palette)
@@ -135,11 +137,35 @@ void CLogPainter::PaintHex(QPainter& painter, const SFrame& frame, int nPerRow, 
     painter.setFont(m_font);
     painter.setPen(clrText);
     int64_t nRow = frame.m_nTop;
+    // Where byte i of a row stands in the hex digits and in the text after them.
+    const auto hexColumn = [nDigits](int i) { return nDigits + 2 + 3 * i + i / 8; };
+    const int nTextColumn = hexColumn(nPerRow - 1) + 4;
     for (qreal dY = 0; dY < frame.m_nHeight && nRow < nRows; dY += dRow, ++nRow) {
         const int64_t nOffset = nRow * nPerRow;
-        painter.drawText(QPointF(dMargin, dY + m_layout.Ascent()),
-            CLogCodec::HexRow(
-                nOffset, m_store.Bytes(nOffset, nOffset + nPerRow), nPerRow, nDigits));
+        const QString strRow = CLogCodec::HexRow(
+            nOffset, m_store.Bytes(nOffset, nOffset + nPerRow), nPerRow, nDigits);
+        const QPointF ptText(dMargin, dY + m_layout.Ascent());
+        painter.drawText(ptText, strRow);
+        // The selection: its bytes' digits and text drawn again, highlighted.
+        const int nSelFrom = int(std::clamp<int64_t>(frame.m_nSelFrom - nOffset, 0, nPerRow));
+        const int nSelTo = int(std::clamp<int64_t>(frame.m_nSelTo - nOffset, 0, nPerRow));
+        if (nSelFrom < nSelTo) {
+            QRegion region;
+            const auto span = [&](int nColumn, int nChars) {
+                region
+                    += QRectF(dMargin + dChar * nColumn, dY, dChar * nChars, dRow).toAlignedRect();
+            };
+            for (int i = nSelFrom; i < nSelTo; ++i)
+                span(hexColumn(i), i + 1 < nSelTo && (i + 1) % 8 != 0 ? 3 : 2);
+            span(nTextColumn + nSelFrom, nSelTo - nSelFrom);
+            painter.save();
+            painter.setClipRegion(region);
+            painter.fillRect(QRectF(0, dY, dMargin * 2 + dChar * (nTextColumn + nPerRow), dRow),
+                m_palette.color(QPalette::Highlight));
+            painter.setPen(m_palette.color(QPalette::HighlightedText));
+            painter.drawText(ptText, strRow);
+            painter.restore();
+        }
         // The caret stands before its byte, or after the last one.
         const int64_t nColumn = frame.m_nCaret - nOffset;
         if (frame.m_nCaret >= 0 && nColumn >= 0

@@ -4,6 +4,7 @@
 #include "bremview.h"
 #include "controlbar.h"
 #include "filefilter.h"
+#include "findbar.h"
 #include "prompts.h"
 #include "quitsignals.h"
 #include "serial/openfailure.h"
@@ -79,6 +80,8 @@ int CMainFrame::OnCreate()
     pLayout->setContentsMargins(0, 0, 0, 0);
     pLayout->setSpacing(0);
     pLayout->addWidget(m_pView, 1);
+    m_pFindBar = new CFindBar(m_pView, pCentral);
+    pLayout->addWidget(m_pFindBar);
     pLayout->addWidget(m_pDlgBar);
     setCentralWidget(pCentral);
     m_pStatusBar = new CStatusBar(this);

@@ -11,6 +11,7 @@
 
 class CBremView;
 class CControlBar;
+class CFindBar;
 class CStatusBar;
 
 // Set and cleared by OnOpenClose alone, together with m_bPortOpen; chooses Open or Close.
@@ -69,6 +70,7 @@ public:
     CControlBar* m_pDlgBar = nullptr;
     CBremView* m_pView = nullptr;
     CPortList* m_pPortList = nullptr;
+    CFindBar* m_pFindBar = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;

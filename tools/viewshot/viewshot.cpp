@@ -1,13 +1,17 @@
 // The window with a sample terminal session in its log, shown as hex or with arrival times; or
 // with lines from a device that ends them with LF alone and one that ends them with CR alone,
-// with line ends as the terminal always took them ("crlf") or as received ("received").
+// with line ends as the terminal always took them ("crlf") or as received ("received"); or a long
+// boot log with Find showing the last "error" ("find").
 #include "bremapp.h"
 #include "bremview.h"
+#include "findbar.h"
 #include "mainframe.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateTime>
+#include <QLineEdit>
 
 int main(int argc, char* argv[])
 {
@@ -39,6 +43,25 @@ int main(int argc, char* argv[])
         pFrame->AppendLine("A device that ends its lines with CR LF:");
         receive(QByteArrayLiteral("DTU-7 boot loader 2.3\r\nwaiting\r\n"));
         pFrame->resize(760, 400);
+        return QApplication::exec();
+    }
+
+    if (strShow == QLatin1String("find")) {
+        for (int n = 0; n < 400; ++n) {
+            receive(QByteArrayLiteral("[") + QByteArray::number(1000 + n * 37) + "] sensor "
+                + QByteArray::number(n % 7) + ": temp=" + QByteArray::number(20 + n % 5)
+                + ".4 C\r\n");
+            if (n == 211)
+                receive(QByteArrayLiteral("[8807] ERROR: flash verify failed at 0x0801C000\r\n"));
+            if (n == 305)
+                receive(QByteArrayLiteral("[12285] Error: sensor 3 not answering\r\n"));
+        }
+        CFindBar* pFind = pFrame->m_pFindBar;
+        pFind->Open();
+        pFind->m_pText->setText(QStringLiteral("error"));
+        pFind->FindPrevious();
+        pFind->FindPrevious();
+        pFrame->resize(900, 420);
         return QApplication::exec();
     }
 

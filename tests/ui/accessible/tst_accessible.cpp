@@ -4,11 +4,14 @@
 #include "aboutdlg.h"
 #include "bremapp.h"
 #include "bremview.h"
+#include "findbar.h"
 #include "mainframe.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
@@ -63,6 +66,10 @@ void Hear(QAccessibleEvent* pEvent)
     } else if (pEvent->type() == QAccessible::TextUpdated) {
         const auto* p = static_cast<QAccessibleTextUpdateEvent*>(pEvent);
         g_listHeard << SHeard { p->type(), p->changePosition(), p->textInserted() };
+    } else if (pEvent->type() == QAccessible::NameChanged) {
+        QAccessibleInterface* pFace = pEvent->accessibleInterface();
+        g_listHeard << SHeard { pEvent->type(), 0,
+            pFace ? pFace->text(QAccessible::Name) : QString() };
     } else if (pEvent->type() == QAccessible::TextCaretMoved) {
         const auto* p = static_cast<QAccessibleTextCursorEvent*>(pEvent);
         g_listHeard << SHeard { p->type(), p->cursorPosition(), QString() };
@@ -193,11 +200,33 @@ private Q_SLOTS:
         QCOMPARE(pText->cursorPosition(), pText->characterCount());
     }
 
+    // What Find came to is told to the screen reader as the bar's line changes, with no box.
+    void FindSaysWhatCameOfIt()
+    {
+        Start();
+        View()->SetLogBytes("abc");
+        CFindBar* pFind = Frame()->m_pFindBar;
+        pFind->Open();
+        pFind->m_pText->setText(QStringLiteral("xyz"));
+        g_listHeard.clear();
+        pFind->FindNext();
+        QTRY_VERIFY(!pFind->IsSearching());
+        QVERIFY(std::any_of(g_listHeard.begin(), g_listHeard.end(), [](const SHeard& heard) {
+            return heard.m_eType == QAccessible::NameChanged
+                && heard.m_strText == QLatin1String("Not found");
+        }));
+        QAccessibleInterface* pFace = QAccessible::queryAccessibleInterface(pFind->m_pStatus);
+        QCOMPARE(pFace->role(), QAccessible::StaticText);
+        QVERIFY(pFind->m_pText->hasFocus());
+        QVERIFY(m_prompts.m_boxes.isEmpty());
+    }
+
     // Every control of the window and of its boxes is found by role and name, as a screen reader
     // finds them.
     void controlsByRoleAndName()
     {
         Start();
+        Frame()->m_pFindBar->Open();
         QStringList controls = Controls(QAccessible::queryAccessibleInterface(Frame()));
         // The menus' items, as they are when a menu drops down.
         for (QMenu* pMenu : Frame()->menuBar()->findChildren<QMenu*>()) {
@@ -216,7 +245,15 @@ private Q_SLOTS:
                 role(QAccessible::ProgressBar, "Download progress"),
                 role(QAccessible::PushButton, "Clear"), role(QAccessible::MenuItem, "View(V)"),
                 role(QAccessible::MenuItem, "Line Ends as Received(R)"),
-                role(QAccessible::MenuItem, "Save with Timestamps...(T)") })
+                role(QAccessible::MenuItem, "Save with Timestamps...(T)"),
+                role(QAccessible::MenuItem, "Edit(E)"), role(QAccessible::MenuItem, "Find...(F)"),
+                role(QAccessible::MenuItem, "Find Next(N)"),
+                role(QAccessible::MenuItem, "Find Previous(V)"),
+                role(QAccessible::EditableText, "Find what"),
+                role(QAccessible::CheckBox, "Hex bytes"), role(QAccessible::CheckBox, "Match case"),
+                role(QAccessible::PushButton, "Find previous"),
+                role(QAccessible::PushButton, "Find next"),
+                role(QAccessible::PushButton, "Close find bar") })
             QVERIFY2(controls.contains(strControl), qPrintable(strControl));
         for (const QString& strControl : controls)
             QVERIFY2(!strControl.endsWith(QLatin1Char('|')), qPrintable(controls.join(", ")));
