@@ -2,6 +2,7 @@
 
 #include "aboutdlg.h"
 #include "bremview.h"
+#include "capturecontrol.h"
 #include "findbar.h"
 #include "mainframe.h"
 #include "prompts.h"
@@ -83,7 +84,7 @@ void CBremApp::CreateMenus()
     QObject::connect(add(pFile, QStringLiteral("Save with Timestamps...(&T)"),
                          QStringLiteral("Save the log with the time each line arrived")),
         &QAction::triggered, pFrame, [pDoc, pFrame] { pDoc->OnFileSaveWithTimestamps(pFrame); });
-    pFile->addSeparator();
+    pFrame->m_pCapture->AddMenuItems(pFile, pFile->addSeparator());
     QObject::connect(add(pFile, QStringLiteral("Exit(&X)"), QStringLiteral("Exit")),
         &QAction::triggered, pFrame, &QWidget::close);
 

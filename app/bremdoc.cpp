@@ -1,6 +1,7 @@
 #include "bremdoc.h"
 
 #include "bremview.h"
+#include "durablesave.h"
 #include "prompts.h"
 #include "recentfilelist.h"
 
@@ -8,86 +9,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProgressDialog>
-#include <QTemporaryFile>
 
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <windows.h>
-// Ours is CPrompts::MessageBox.
-#undef MessageBox
-#endif
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <functional>
+#include <algorithm>
 
 namespace {
 
 void ErrorBox(QWidget* pParent, const QString& strText)
 {
     CPrompts::Instance().MessageBox(pParent, QStringLiteral("Brem"), strText, false);
-}
-
-#ifdef _WIN32
-// Windows keeps no mode bits worth copying, and its rename does not replace.
-bool TakeMode(int /*hFile*/, const QString& /*strTarget*/)
-{
-    return true;
-}
-
-bool ReplaceWith(const QString& strNew, const QString& strTarget)
-{
-    if (::MoveFileExW(reinterpret_cast<const wchar_t*>(strNew.utf16()),
-            reinterpret_cast<const wchar_t*>(strTarget.utf16()), MOVEFILE_REPLACE_EXISTING))
-        return true;
-    errno = EACCES;
-    return false;
-}
-#else
-// The new file gets the old one's permissions, or those of any new file.
-bool TakeMode(int hFile, const QString& strTarget)
-{
-    struct stat st { };
-    mode_t nMode = 0;
-    if (::stat(QFile::encodeName(strTarget).constData(), &st) == 0) {
-        nMode = st.st_mode & 07777;
-    } else {
-        nMode = umask(0);
-        umask(nMode);
-        nMode = 0666 & ~nMode;
-    }
-    return fchmod(hFile, nMode) == 0;
-}
-
-bool ReplaceWith(const QString& strNew, const QString& strTarget)
-{
-    return ::rename(QFile::encodeName(strNew).constData(), QFile::encodeName(strTarget).constData())
-        == 0;
-}
-#endif
-
-// Writes a new file beside the old one and renames it over, so that a failed save leaves the
-// old file whole. Unlike QSaveFile it does not wait for the disk: a gigabyte of log is saved as
-// fast as the system takes it, and written out in the background as any other file is.
-bool WriteReplacing(
-    const QString& strPath, const std::function<bool(QIODevice&)>& fnWrite, QString& strError)
-{
-    const QFileInfo info(strPath);
-    const QString strTarget = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
-    QTemporaryFile file(strTarget + QStringLiteral(".XXXXXX"));
-    bool bOk = file.open() && TakeMode(file.handle(), strTarget);
-    bOk = bOk && fnWrite(file) && file.flush();
-    if (!bOk || !ReplaceWith(file.fileName(), strTarget)) {
-        strError = QStringLiteral("Cannot save %1: %2.")
-                       .arg(strPath,
-                           file.error() != QFileDevice::NoError
-                               ? file.errorString()
-                               : QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    file.setAutoRemove(false);
-    return true;
 }
 
 } // namespace
@@ -163,8 +92,18 @@ bool CBremDoc::OnOpenDocument(const QString& strPath, QString& strError)
 bool CBremDoc::OnSaveDocument(const QString& strPath, QString& strError)
 {
     const CLogStore& store = m_pView->Store();
-    if (!WriteReplacing(
-            strPath, [&store](QIODevice& file) { return store.WriteTo(file); }, strError))
+    const auto fnWrite
+        = [&store](QIODevice& file, const CDurableSave::FProgress& fnProgress, QString& strWhy) {
+              // What the log held when the save began; bytes that arrive meanwhile are not in it.
+              const int64_t nSize = store.Size();
+              const uint64_t nRevision = store.Revision();
+              const bool bWritten = store.WriteTo(file, 0, nSize,
+                  [&](int64_t nDone) { return fnProgress(double(nDone) / double(nSize)); });
+              if (store.Revision() != nRevision)
+                  strWhy = QStringLiteral("the log changed while it was saved");
+              return bWritten;
+          };
+    if (!CDurableSave::Save(m_pView->window(), strPath, fnWrite, strError))
         return false;
     m_strPathName = strPath;
     if (m_pRecent)
@@ -175,44 +114,56 @@ bool CBremDoc::OnSaveDocument(const QString& strPath, QString& strError)
 bool CBremDoc::SaveWithTimestamps(const QString& strPath, QString& strError)
 {
     const CLogStore& store = m_pView->Store();
-    return WriteReplacing(
-        strPath,
-        [&store](QIODevice& file) {
-            const QByteArray baNoTime(int(sizeof "2000-01-01 00:00:00.000  ") - 1, ' ');
-            QByteArray baOut;
-            int64_t nSecond = -1;
-            QByteArray baSecond;
-            for (int64_t nLine = 0; nLine < store.LineCount(); ++nLine) {
-                const int64_t nFrom = store.LineStart(nLine);
-                const int64_t nTo = store.LineStart(nLine + 1);
-                if (nFrom == nTo && nLine + 1 == store.LineCount())
-                    break; // the empty line after a final break
-                const int64_t nTime = store.LineTime(nLine);
-                if (nTime == CLogStore::g_nNoTime) {
-                    baOut += baNoTime;
-                } else {
-                    // Formatting a date is slow; lines of the same second share it.
-                    if (nTime / 1000 != nSecond) {
-                        nSecond = nTime / 1000;
-                        baSecond = QDateTime::fromMSecsSinceEpoch(nSecond * 1000)
-                                       .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                       .toLatin1();
-                    }
-                    baOut += baSecond;
-                    baOut += '.';
-                    baOut += QByteArray::number(nTime % 1000).rightJustified(3, '0');
-                    baOut += "  ";
-                }
-                baOut += store.Bytes(nFrom, nTo);
-                if (baOut.size() > (1 << 20)) {
-                    if (file.write(baOut) != baOut.size())
-                        return false;
-                    baOut.clear();
-                }
-            }
-            return file.write(baOut) == baOut.size();
-        },
-        strError);
+    const auto fnWrite
+        = [&store](QIODevice& file, const CDurableSave::FProgress& fnProgress, QString& strWhy) {
+              const QByteArray baNoTime(int(sizeof "2000-01-01 00:00:00.000  ") - 1, ' ');
+              const uint64_t nRevision = store.Revision();
+              const int64_t nSize = store.Size();
+              const int64_t nLines = store.LineCount();
+              QByteArray baOut;
+              int64_t nSecond = -1;
+              QByteArray baSecond;
+              for (int64_t nLine = 0; nLine < nLines; ++nLine) {
+                  const int64_t nFrom = store.LineStart(nLine);
+                  const int64_t nTo = std::min(store.LineStart(nLine + 1), nSize);
+                  if (nFrom >= nTo && nLine + 1 >= nLines)
+                      break; // the empty line after a final break
+                  const int64_t nTime = store.LineTime(nLine);
+                  if (nTime == CLogStore::g_nNoTime) {
+                      baOut += baNoTime;
+                  } else {
+                      // Formatting a date is slow; lines of the same second share it.
+                      if (nTime / 1000 != nSecond) {
+                          nSecond = nTime / 1000;
+                          baSecond = QDateTime::fromMSecsSinceEpoch(nSecond * 1000)
+                                         .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                         .toLatin1();
+                      }
+                      baOut += baSecond;
+                      baOut += '.';
+                      baOut += QByteArray::number(nTime % 1000).rightJustified(3, '0');
+                      baOut += "  ";
+                  }
+                  baOut += store.Bytes(nFrom, nTo);
+                  if (baOut.size() > (16 << 20)) {
+                      if (file.write(baOut) != baOut.size())
+                          return false;
+                      baOut.clear();
+                      // The log may change while the progress lets the window go on.
+                      const bool bGoOn = fnProgress(double(nTo) / double(nSize));
+                      if (store.Revision() != nRevision) {
+                          strWhy = QStringLiteral("the log changed while it was saved");
+                          return false;
+                      }
+                      if (!bGoOn)
+                          return false;
+                  }
+                  if (nTo >= nSize)
+                      break; // lines that came during the save
+              }
+              return file.write(baOut) == baOut.size();
+          };
+    return CDurableSave::Save(m_pView->window(), strPath, fnWrite, strError);
 }
 
 void CBremDoc::OnFileOpen(QWidget* pParent)

@@ -366,16 +366,25 @@ bool CLogStore::ReadFrom(
     return bComplete;
 }
 
-bool CLogStore::WriteTo(QIODevice& device) const
+bool CLogStore::WriteTo(QIODevice& device, int64_t nFrom, int64_t nTo,
+    const std::function<bool(int64_t)>& fnProgress) const
 {
-    // In slices: the system copies small writes several times faster than whole blocks.
-    constexpr int nSlice = 64 * 1024;
-    for (const auto& pBlock : m_vecBlocks) {
-        for (int n = 0; n < pBlock->m_nSize; n += nSlice) {
-            const int nLength = std::min(nSlice, pBlock->m_nSize - n);
-            if (device.write(pBlock->m_pData.get() + n, nLength) != nLength)
-                return false;
-        }
+    // In slices: the system copies small writes several times faster than whole blocks. Each
+    // slice is found anew, so blocks added while fnProgress runs do not matter.
+    constexpr int64_t nSlice = 64 * 1024;
+    constexpr int64_t nProgressEvery = 16 << 20;
+    const uint64_t nRevision = m_nRevision;
+    nTo = std::min(nTo, m_nSize);
+    for (int64_t nPos = std::max<int64_t>(nFrom, 0); nPos < nTo;) {
+        int64_t nLength = 0;
+        const char* p = Span(nPos, &nLength);
+        nLength = std::min({ nLength, nSlice, nTo - nPos });
+        if (!p || device.write(p, nLength) != nLength)
+            return false;
+        nPos += nLength;
+        if (fnProgress && nPos % nProgressEvery < nLength
+            && (!fnProgress(nPos - nFrom) || m_nRevision != nRevision))
+            return false;
     }
     return true;
 }

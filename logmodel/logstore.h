@@ -87,7 +87,11 @@ public:
     // far and returns false to give up. False on a short read or when given up.
     bool ReadFrom(
         QIODevice& device, int64_t nCount, const std::function<bool(int64_t)>& fnProgress);
-    bool WriteTo(QIODevice& device) const;
+    bool WriteTo(QIODevice& device) const { return WriteTo(device, 0, m_nSize, nullptr); }
+    // Writes the bytes from nFrom to nTo. fnProgress gets the bytes written so far every few
+    // megabytes and returns false to give up; bytes may arrive meanwhile (they are not written).
+    bool WriteTo(QIODevice& device, int64_t nFrom, int64_t nTo,
+        const std::function<bool(int64_t)>& fnProgress) const;
 
 private:
     struct Block {

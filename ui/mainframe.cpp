@@ -2,6 +2,7 @@
 
 #include "atoilike.h"
 #include "bremview.h"
+#include "capturecontrol.h"
 #include "controlbar.h"
 #include "filefilter.h"
 #include "findbar.h"
@@ -87,6 +88,7 @@ int CMainFrame::OnCreate()
     m_pStatusBar = new CStatusBar(this);
     setStatusBar(m_pStatusBar);
     m_pView->installEventFilter(m_pStatusBar);
+    m_pCapture = new CCaptureControl(this, m_pStatusBar);
 
     connect(m_pDlgBar->m_pLoad, &QPushButton::clicked, this, &CMainFrame::OnLoad);
     connect(m_pDlgBar->m_pDown, &QPushButton::clicked, this, &CMainFrame::OnDown);
@@ -185,7 +187,9 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
 
 uint64_t CMainFrame::WriteToPort(const unsigned char* pBytes, uint32_t nCount)
 {
-    return m_Port.WriteToPort(pBytes, nCount);
+    const uint64_t nWriteNr = m_Port.WriteToPort(pBytes, nCount);
+    m_pCapture->Queued(nWriteNr, pBytes, nCount);
+    return nWriteNr;
 }
 
 void CMainFrame::AppendLine(const std::string& strText)
@@ -256,12 +260,16 @@ void CMainFrame::PostToOwner(std::function<void()> fn)
 void CMainFrame::OnPortNotification(unsigned nMessage, uintptr_t wParam, intptr_t lParam)
 {
     // The other notifications have no handler, as ever.
-    if (nMessage == WM_COMM_RXCHAR)
+    if (nMessage == WM_COMM_RXCHAR) {
+        m_pCapture->Received(static_cast<unsigned char>(wParam));
         OnComm(wParam, lParam);
-    else if (nMessage == WM_COMM_TXEMPTY)
+    } else if (nMessage == WM_COMM_TXEMPTY) {
+        m_pCapture->WentOut(wParam);
         m_engine.OnTxEmpty(wParam);
-    else if (nMessage == WM_COMM_TXFAILED)
+    } else if (nMessage == WM_COMM_TXFAILED) {
+        m_pCapture->WriteFailed(wParam);
         m_engine.OnTxFailed(wParam);
+    }
 }
 
 void CMainFrame::ShowError(const std::string& strCaption, const std::string& strText)

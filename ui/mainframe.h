@@ -10,6 +10,7 @@
 #include <QTimer>
 
 class CBremView;
+class CCaptureControl;
 class CControlBar;
 class CFindBar;
 class CStatusBar;
@@ -71,6 +72,7 @@ public:
     CBremView* m_pView = nullptr;
     CPortList* m_pPortList = nullptr;
     CFindBar* m_pFindBar = nullptr;
+    CCaptureControl* m_pCapture = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;

@@ -35,6 +35,13 @@ public:
     {
         return QFileDialog::getSaveFileName(pParent);
     }
+
+    QString CaptureFileName(QWidget* pParent) override
+    {
+        return QFileDialog::getSaveFileName(pParent,
+            QStringLiteral("Capture the wire to (a file there is appended to)"), QString(),
+            QString(), nullptr, QFileDialog::DontConfirmOverwrite);
+    }
 };
 
 CWidgetPrompts g_widgetPrompts;

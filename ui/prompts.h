@@ -26,6 +26,8 @@ public:
     virtual QString OpenFileName(QWidget* pParent, const QString& strFilter) = 0;
     // Modal save dialog. Empty when cancelled.
     virtual QString SaveFileName(QWidget* pParent) = 0;
+    // The same for a file that is appended to, not replaced: no question about overwriting.
+    virtual QString CaptureFileName(QWidget* pParent) { return SaveFileName(pParent); }
 
     static CPrompts& Instance();
     // Null restores the real dialogs.

@@ -1,6 +1,7 @@
 // The wire capture's file and the saves that replace a file: what reaches the disk, in what
 // order, and what a full, failing or slow disk does.
 #include "fileops.h"
+#include "recordingops.h"
 #include "wirecapture.h"
 #include "wireparse.h"
 
@@ -46,82 +47,6 @@ template <class F> bool Eventually(F fn)
     }
     return true;
 }
-
-// The file system's calls as they happen, each with what the file held at the time; it can
-// make writes fail after a number of bytes (a full disk) or hold them until released (a slow one).
-class CRecordingOps : public CFileOps {
-public:
-    CRecordingOps() { SetInstance(this); }
-    ~CRecordingOps() override
-    {
-        Release();
-        SetInstance(nullptr);
-    }
-    ssize_t Write(int nFd, const void* p, size_t nCount) override
-    {
-        std::unique_lock<std::mutex> lock(m_mx);
-        m_cv.wait(lock, [this] { return !m_bHold; });
-        if (m_nWritten + nCount > m_nRoom) {
-            errno = ENOSPC;
-            return -1;
-        }
-        m_nWritten += nCount;
-        m_vecCalls.push_back("write");
-        lock.unlock();
-        return CFileOps::Write(nFd, p, nCount);
-    }
-    bool SyncFile(int nFd) override
-    {
-        struct stat st { };
-        ::fstat(nFd, &st);
-        Record("sync " + std::to_string(st.st_size));
-        if (m_bFailSync) {
-            errno = EIO;
-            return false;
-        }
-        return CFileOps::SyncFile(nFd);
-    }
-    bool Rename(const std::string& strFrom, const std::string& strTo) override
-    {
-        Record("rename " + strFrom + " " + strTo);
-        return CFileOps::Rename(strFrom, strTo);
-    }
-    bool SyncFolder(const std::string& strFolder) override
-    {
-        Record("folder " + strFolder);
-        return CFileOps::SyncFolder(strFolder);
-    }
-    std::vector<std::string> Calls()
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        return m_vecCalls;
-    }
-    void Hold()
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_bHold = true;
-    }
-    void Release()
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_bHold = false;
-        m_cv.notify_all();
-    }
-    size_t m_nRoom = size_t(-1);
-    bool m_bFailSync = false;
-
-private:
-    void Record(const std::string& str)
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_vecCalls.push_back(str);
-    }
-    std::mutex m_mx;
-    std::condition_variable m_cv;
-    bool m_bHold = false;
-    size_t m_nWritten = 0;
-    std::vector<std::string> m_vecCalls;
-};
 
 class FilesTest : public ::testing::Test {
 protected:

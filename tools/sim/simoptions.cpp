@@ -69,6 +69,21 @@ const SOption g_options[] = {
             o.m_strOut = str;
             return true;
         } },
+    { { "--save-read", nullptr, "FILE", "write every byte read from the host here, in order",
+          "With --save-written, what a capture of the wire is checked against.", COMPLETE_FILES },
+        0, 0,
+        [](CSimOptions& o, Text str, long long, Error) {
+            o.m_strSaveRead = str;
+            return true;
+        } },
+    { { "--save-written", nullptr, "FILE",
+          "write every byte written to the host here, in order (answers and flood alike)", nullptr,
+          COMPLETE_FILES },
+        0, 0,
+        [](CSimOptions& o, Text str, long long, Error) {
+            o.m_strSaveWritten = str;
+            return true;
+        } },
     { { "--ident", nullptr, "TEXT", "identification text (at most 48 bytes, zero-padded)" }, 0, 0,
         [](CSimOptions& o, Text str, long long, Error strError) {
             if (str.size() > CSimDevice::kIdentSize) {
@@ -213,9 +228,9 @@ const SOption g_options[] = {
             return true;
         } },
     { { "--flood-kind", nullptr, "KIND",
-          "lines (80-byte text lines, CR LF), binary (no CR/LF) or noise (never 'P', 0x05 or "
-          "0x15)",
-          nullptr, "lines binary noise" },
+          "lines (80-byte text lines, CR LF), binary (no CR/LF), noise (never 'P', 0x05 or "
+          "0x15) or random (the same three never, and no stretch repeats)",
+          nullptr, "lines binary noise random" },
         0, 0,
         [](CSimOptions& o, Text str, long long, Error strError) {
             if (str == "lines") {
@@ -224,8 +239,10 @@ const SOption g_options[] = {
                 o.m_eFloodKind = CSimOptions::FloodKind::Binary;
             } else if (str == "noise") {
                 o.m_eFloodKind = CSimOptions::FloodKind::Noise;
+            } else if (str == "random") {
+                o.m_eFloodKind = CSimOptions::FloodKind::Random;
             } else {
-                strError = "--flood-kind is lines, binary or noise";
+                strError = "--flood-kind is lines, binary, noise or random";
                 return false;
             }
             return true;

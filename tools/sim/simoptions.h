@@ -10,7 +10,7 @@ struct SOptionDoc;
 // The command line of brem-sim.
 class CSimOptions {
 public:
-    enum class FloodKind { Lines, Binary, Noise };
+    enum class FloodKind { Lines, Binary, Noise, Random };
 
     // Returns false with a reason in strError when the command line is wrong; --help sets
     // m_bHelp and succeeds.
@@ -24,6 +24,8 @@ public:
     std::string m_strDevice; // a tty to use instead of a new pseudo-terminal
     std::string m_strLink;
     std::string m_strOut;
+    std::string m_strSaveRead; // every byte read from the host, in order
+    std::string m_strSaveWritten; // every byte written to the host, in order
     int m_nDelayMs = 0;
     long m_nBaud = 0; // 0: no pacing
     bool m_bOnce = false;

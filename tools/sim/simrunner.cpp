@@ -74,6 +74,16 @@ uint8_t FloodByte(CSimOptions::FloodKind eKind, long long nPos)
 {
     if (eKind == CSimOptions::FloodKind::Noise)
         return CSimDevice::NoiseByte(nPos, false);
+    if (eKind == CSimOptions::FloodKind::Random) {
+        // A hash of the position (splitmix64's finaliser): no stretch comes round again.
+        uint64_t n = uint64_t(nPos) + 0x9E3779B97F4A7C15u;
+        n = (n ^ (n >> 30)) * 0xBF58476D1CE4E5B9u;
+        n = (n ^ (n >> 27)) * 0x94D049BB133111EBu;
+        uint8_t by = uint8_t(n ^ (n >> 31));
+        while (by == 'P' || by == 0x05 || by == 0x15)
+            ++by;
+        return by;
+    }
     if (eKind == CSimOptions::FloodKind::Binary) {
         // Every byte value but LF and CR, so no line ever ends.
         uint8_t by = uint8_t(nPos % 254);
@@ -137,6 +147,9 @@ CSimRunner::~CSimRunner()
     CloseLine();
     if (m_hOut >= 0)
         close(m_hOut);
+    for (std::FILE* pFile : { m_pSaveRead, m_pSaveWritten })
+        if (pFile)
+            std::fclose(pFile);
     if (m_hSignals >= 0)
         close(m_hSignals);
 }
@@ -192,6 +205,16 @@ bool CSimRunner::Open()
             return false;
         }
     }
+    for (auto [pstrPath, ppFile] : { std::pair { &m_options.m_strSaveRead, &m_pSaveRead },
+             std::pair { &m_options.m_strSaveWritten, &m_pSaveWritten } }) {
+        if (pstrPath->empty())
+            continue;
+        *ppFile = std::fopen(pstrPath->c_str(), "wbe");
+        if (!*ppFile) {
+            std::fprintf(stderr, "brem-sim: %s: %s\n", pstrPath->c_str(), std::strerror(errno));
+            return false;
+        }
+    }
     std::printf("%s\n", m_strPath.c_str());
     std::fflush(stdout);
     return true;
@@ -230,6 +253,8 @@ void CSimRunner::ReadLine(int64_t tNow)
         }
         m_bLineDown = false;
         chunk.m_data.resize(size_t(n));
+        if (m_pSaveRead)
+            std::fwrite(chunk.m_data.data(), 1, size_t(n), m_pSaveRead);
         chunk.m_tRead = tNow;
         m_nInBytes += size_t(n);
         m_tLastActivity = tNow;
@@ -355,6 +380,8 @@ void CSimRunner::WriteFlood(int64_t tNow)
             m_bLineDown = !m_bWantWrite;
             return;
         }
+        if (m_pSaveWritten)
+            std::fwrite(abBuf, 1, size_t(n), m_pSaveWritten);
         if (m_nFloodSent == 0)
             m_tFloodFirst = tNow;
         m_nFloodSent += n;
@@ -394,6 +421,8 @@ void CSimRunner::WriteDue(int64_t tNow)
             m_bLineDown = !m_bWantWrite;
             return;
         }
+        if (m_pSaveWritten)
+            std::fwrite(abBuf, 1, size_t(n), m_pSaveWritten);
         const int64_t tWritten = Now();
         for (ssize_t i = 0; i < n; ++i) {
             if (m_nByteNs > 0)
@@ -550,6 +579,10 @@ void CSimRunner::Run()
 void CSimRunner::PrintSummary(const char* pszExit)
 {
     m_device.Finish();
+    // Whoever reads the summary may read these files next.
+    for (std::FILE* pFile : { m_pSaveRead, m_pSaveWritten })
+        if (pFile)
+            std::fflush(pFile);
     std::string str = "brem-sim: downloads=" + std::to_string(m_device.Downloads())
         + " frames_accepted=" + std::to_string(m_device.FramesAccepted())
         + " frames_refused=" + std::to_string(m_device.FramesRefused())

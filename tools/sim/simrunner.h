@@ -4,6 +4,7 @@
 #include "simoptions.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <string>
 #include <vector>
@@ -55,6 +56,8 @@ private:
     int m_hMaster = -1; // the end we read and write
     int m_hSlave = -1; // held so the host can close and reopen without a hang-up
     int m_hOut = -1;
+    std::FILE* m_pSaveRead = nullptr;
+    std::FILE* m_pSaveWritten = nullptr;
     int m_hSignals = -1; // SIGHUP, SIGINT, SIGQUIT and SIGTERM, blocked and read here
     bool m_bSignalled = false;
     std::string m_strPath;
