@@ -46,6 +46,7 @@ private:
     int m_nMaxLength = 0;
     // Exact: the bytes. Folded: the bytes through m_abFold.
     std::string m_strBytes;
+    int m_nRareAt = -1; // Exact: where its rarest byte is, if it has one seldom in text
     // Folded (every character one byte): each byte to the one that stands for its case class.
     unsigned char m_abFold[256] = {};
     // Forms: each character's ways to be written.

@@ -160,6 +160,8 @@ void CFindBar::Find(bool bForward)
         nFrom = bForward ? std::max(m_pView->CaretPos(), m_pView->AnchorPos())
                          : std::min(m_pView->CaretPos(), m_pView->AnchorPos());
     m_search.Start(pattern, nFrom, bForward);
+    // Slices start small: how fast this pattern is found is learnt as the search goes.
+    m_nSliceBytes = g_nSliceMinBytes;
     m_elapsed.start();
     RunSlices();
 }

@@ -60,7 +60,7 @@ private:
     CLogSearch m_search;
     bool m_bForward = true;
     QString m_strSearched; // what the running search looks for, as typed, with its choices
-    int64_t m_nSliceBytes = 64 * 1024;
+    int64_t m_nSliceBytes = 0;
     QTimer m_timerSlice;
     QElapsedTimer m_elapsed;
 };

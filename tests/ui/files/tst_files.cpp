@@ -225,7 +225,7 @@ private Q_SLOTS:
         const CLogStore& store = View()->Store();
         for (int nKey = 0; nKey < 40; ++nKey) {
             QTest::keyClick(View(), nKey % 2 ? Qt::Key_U : Qt::Key_E, Qt::ControlModifier);
-            const int64_t nNext = store.Size() + g_nFloodBytes / 50;
+            const int64_t nNext = store.Size() + g_nFloodBytes / 100;
             QVERIFY(RunUntil([&] { return store.Size() >= nNext; }, 60000));
         }
         // A poll: the device answers it once its flood is out, so the answer ends the wire.
