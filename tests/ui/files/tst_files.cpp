@@ -3,12 +3,8 @@
 // before they replace the old file.
 #include "../../files/recordingops.h"
 #include "../../files/wireparse.h"
-#include "../uitest.h"
-#include "bremapp.h"
-#include "bremview.h"
+#include "../windowfixture.h"
 #include "capturecontrol.h"
-#include "controlbar.h"
-#include "mainframe.h"
 
 #include <QAction>
 #include <QLabel>
@@ -95,24 +91,6 @@ std::string ReadAll(const QString& strPath)
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }
 
-// Runs the event loop at full speed (QTRY_ sleeps between looks, which starves a flood) until fn
-// holds or nMs have passed.
-template <class F> bool RunUntil(F fn, int nMs)
-{
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(5);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (fn())
-            loop.quit();
-    });
-    QTimer::singleShot(nMs, &loop, &QEventLoop::quit);
-    check.start();
-    if (!fn())
-        loop.exec();
-    return fn();
-}
-
 // The byte at position n of the test's own flood.
 char FloodByte(int64_t n)
 {
@@ -121,32 +99,14 @@ char FloodByte(int64_t n)
 
 } // namespace
 
-class CFilesTest : public QObject {
+class CFilesTest : public CWindowFixture {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    CRecordingPrompts m_prompts;
-    std::unique_ptr<CBremApp> m_pApp;
     std::unique_ptr<QProcess> m_pSim;
     QString m_strMount;
 
-    CMainFrame* Frame() const { return m_pApp->MainFrame(); }
-    CBremView* View() const { return Frame()->GetActiveView(); }
     CCaptureControl* Capture() const { return Frame()->m_pCapture; }
-    QString Path(const char* szName) const { return m_dir.filePath(QLatin1String(szName)); }
-    void Start(const QString& strPort = QString())
-    {
-        m_pApp = std::make_unique<CBremApp>();
-        QVERIFY(m_pApp->InitInstance({ QStringLiteral("brem") }));
-        QVERIFY(QTest::qWaitForWindowActive(Frame()));
-        if (strPort.isEmpty())
-            return;
-        CControlBar* pBar = Frame()->m_pDlgBar;
-        pBar->m_pComPort->setCurrentIndex(pBar->m_pComPort->findText(strPort));
-        QTest::mouseClick(pBar->m_pOpenClose, Qt::LeftButton);
-        QCOMPARE(Frame()->m_bPortOpen, 1);
-    }
     void Trigger(const QString& strItem)
     {
         for (QAction* pAction : Frame()->findChildren<QAction*>())
@@ -165,14 +125,8 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        qputenv("XDG_CONFIG_HOME", Path("config").toLocal8Bit());
-        qputenv("BREM_PORTS_DIR", m_dir.path().toLocal8Bit());
-        CPrompts::SetInstance(&m_prompts);
-    }
-    void cleanupTestCase() { CPrompts::SetInstance(nullptr); }
+    void initTestCase() { Prepare(); }
+    void cleanupTestCase() { Finish(); }
     void init() { m_prompts = CRecordingPrompts(); }
     void cleanup()
     {
@@ -354,6 +308,7 @@ private Q_SLOTS:
         m_strMount = strMount;
         CTestPty pty(Path("COM3").toStdString());
         Start(QStringLiteral("COM3"));
+        Settle(pty);
         View()->SetLineEnds(ELineEnds::AsReceived);
         const QString strCapture = strMount + QStringLiteral("/wire.bin");
         QVERIFY(Capture()->Start(strCapture, CWireCapture::EFormat::Raw));

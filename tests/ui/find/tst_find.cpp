@@ -1,11 +1,7 @@
 // Find in the window: its keys beside the terminal's, what a search selects and shows, and a long
 // search that leaves the window, the port and Clear working.
-#include "../uitest.h"
-#include "bremapp.h"
-#include "bremview.h"
-#include "controlbar.h"
+#include "../windowfixture.h"
 #include "findbar.h"
-#include "mainframe.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -13,35 +9,13 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QtTest>
 
-#include <memory>
-
-class CFindTest : public QObject {
+class CFindTest : public CWindowFixture {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    CRecordingPrompts m_prompts;
-    std::unique_ptr<CBremApp> m_pApp;
-
-    CMainFrame* Frame() const { return m_pApp->MainFrame(); }
-    CBremView* View() const { return Frame()->GetActiveView(); }
     CFindBar* Bar() const { return Frame()->m_pFindBar; }
     QString Said() const { return Bar()->m_pStatus->text(); }
-    void Start(const QString& strPort = QString())
-    {
-        m_pApp = std::make_unique<CBremApp>();
-        QVERIFY(m_pApp->InitInstance({ QStringLiteral("brem") }));
-        QVERIFY(QTest::qWaitForWindowActive(Frame()));
-        if (strPort.isEmpty())
-            return;
-        CControlBar* pBar = Frame()->m_pDlgBar;
-        pBar->m_pComPort->setCurrentIndex(pBar->m_pComPort->findText(strPort));
-        QTest::mouseClick(pBar->m_pOpenClose, Qt::LeftButton);
-        QCOMPARE(Frame()->m_bPortOpen, 1);
-    }
     // Types into the bar and presses Enter (Shift+Enter backward); waits for the end.
     void Find(const QString& strText, bool bForward = true)
     {
@@ -53,14 +27,8 @@ private:
     QByteArray Selected() const { return View()->SelectedBytes(); }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toLocal8Bit());
-        qputenv("BREM_PORTS_DIR", m_dir.path().toLocal8Bit());
-        CPrompts::SetInstance(&m_prompts);
-    }
-    void cleanupTestCase() { CPrompts::SetInstance(nullptr); }
+    void initTestCase() { Prepare(); }
+    void cleanupTestCase() { Finish(); }
     void init() { m_prompts = CRecordingPrompts(); }
     void cleanup() { m_pApp.reset(); }
 
@@ -68,7 +36,7 @@ private Q_SLOTS:
     // device; what is typed into the bar goes nowhere else; Esc gives the keyboard back to the log.
     void keysBesideTheTerminal()
     {
-        CTestPty pty(m_dir.filePath(QStringLiteral("COM3")).toStdString());
+        CTestPty pty(Path("COM3").toStdString());
         Start(QStringLiteral("COM3"));
         View()->SetLogBytes("one two one");
         View()->setFocus();
@@ -158,8 +126,9 @@ private Q_SLOTS:
     // flood is all kept, and Clear ends it.
     void longSearchLeavesTheWindowLive()
     {
-        CTestPty pty(m_dir.filePath(QStringLiteral("COM3")).toStdString());
+        CTestPty pty(Path("COM3").toStdString());
         Start(QStringLiteral("COM3"));
+        Settle(pty);
         // Every start is a near miss, checked at length: many seconds for any machine.
         const QByteArray baLog(8 << 20, 's');
         View()->SetLogBytes(baLog);
