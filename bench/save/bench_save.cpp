@@ -121,6 +121,15 @@ int main(int argc, char** argv)
     for (const auto& [strName, vec] : mapMs)
         std::printf("  %-34s %6.0f - %6.0f\n", strName.c_str(),
             *std::min_element(vec.begin(), vec.end()), *std::max_element(vec.begin(), vec.end()));
+    // Each round's own ratio: the rounds' noise does not cancel across rounds.
+    const std::vector<double>& vecFlushed = mapMs["save, flushed (as Brem saves)"];
+    const std::vector<double>& vecBare = mapMs["save without the flushes"];
+    std::vector<double> vecRatio;
+    for (size_t n = 0; n < vecFlushed.size() && n < vecBare.size(); ++n)
+        vecRatio.push_back(vecFlushed[n] / vecBare[n]);
+    std::printf("  %-34s %6.2f - %6.2f\n", "flushed / without, per round",
+        *std::min_element(vecRatio.begin(), vecRatio.end()),
+        *std::max_element(vecRatio.begin(), vecRatio.end()));
     QFile::remove(strOut);
     CPrompts::SetInstance(nullptr);
     return 0;
