@@ -295,8 +295,8 @@ int64_t CLogPattern::FindExact(
     if (m_nRareAt >= 0) {
         int64_t nCandidates = 0;
         while (i + m <= n) {
-            const void* pRare = std::memchr(
-                p + i + m_nRareAt, pNeedle[m_nRareAt], size_t(n - m + 1 - i));
+            const void* pRare
+                = std::memchr(p + i + m_nRareAt, pNeedle[m_nRareAt], size_t(n - m + 1 - i));
             if (!pRare)
                 return nLast;
             i = static_cast<const unsigned char*>(pRare) - p - m_nRareAt;

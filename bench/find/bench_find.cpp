@@ -231,9 +231,10 @@ int main(int argc, char** argv)
         { "hex DE AD BE EF", QStringLiteral("DE AD BE EF"), true, true,
             { "-a", std::string("\xde\xad\xbe\xef") } },
     };
-    std::printf("Find through a 1 GiB log of 80-byte lines (nothing found: all of it is looked at), "
-                "from Find Next to the answer, beside grep -c on the same file (page cache warm), "
-                "%d rounds\n",
+    std::printf(
+        "Find through a 1 GiB log of 80-byte lines (nothing found: all of it is looked at), "
+        "from Find Next to the answer, beside grep -c on the same file (page cache warm), "
+        "%d rounds\n",
         nRounds);
     std::printf("%-22s %8s %14s %9s %12s %9s\n", "pattern", "Brem ms", "grep UTF-8 ms", "x grep",
         "grep C ms", "x grep C");
