@@ -4,6 +4,8 @@
 // runs, how long a menu item (View > Timestamps) and a click on Clear take to show. Prints
 // figures, never fails on time.
 #include "../benchprompts.h"
+#include "../gigabytelog.h"
+#include "../waker.h"
 #include "bremapp.h"
 #include "bremdoc.h"
 #include "bremview.h"
@@ -20,9 +22,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -31,12 +31,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -44,18 +42,10 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int64_t g_nGiB = int64_t(1) << 30;
 
-// 80-byte lines as a device sends them.
 bool WriteLog(const QString& strPath)
 {
-    QByteArray ba;
-    for (int n = 0; ba.size() < 64 * 1024; ++n) {
-        QByteArray baLine = QByteArray::number(n).rightJustified(8, '0') + ' ';
-        while (baLine.size() < 78)
-            baLine += char('!' + (baLine.size() + n) % 90);
-        ba += baLine + "\r\n";
-    }
+    const QByteArray ba = DeviceLines();
     QFile file(strPath);
     if (!file.open(QIODevice::WriteOnly))
         return false;
@@ -132,54 +122,6 @@ double FindMs(CFindBar& bar, const SPattern& pattern)
     return timer.nsecsElapsed() / 1e6;
 }
 
-// Wakes the window through a file descriptor, as a mouse click does, every 150 ms; each wake-up
-// runs fnAct and notes the ms from the wake-up to its effect painted.
-class CWaker {
-public:
-    CWaker(QObject* pContext, std::function<void()> fnAct, int nTimes)
-        : m_fnAct(std::move(fnAct))
-    {
-        if (pipe(m_anPipe) != 0)
-            return;
-        m_pNotifier = std::make_unique<QSocketNotifier>(m_anPipe[0], QSocketNotifier::Read);
-        QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, pContext, [this] {
-            char c = 0;
-            if (read(m_anPipe[0], &c, 1) != 1)
-                return;
-            m_fnAct();
-            m_vecMs.push_back(std::chrono::duration<double, std::milli>(
-                Clock::now() - Clock::time_point(Clock::duration(m_nSentAt.load())))
-                                  .count());
-        });
-        m_thread = std::thread([this, nTimes] {
-            for (int n = 0; n < nTimes && !m_bStop; ++n) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(150));
-                m_nSentAt = Clock::now().time_since_epoch().count();
-                if (write(m_anPipe[1], "w", 1) != 1)
-                    break;
-            }
-        });
-    }
-    ~CWaker()
-    {
-        m_bStop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        m_pNotifier.reset();
-        close(m_anPipe[0]);
-        close(m_anPipe[1]);
-    }
-    std::vector<double> m_vecMs;
-
-private:
-    std::function<void()> m_fnAct;
-    int m_anPipe[2] = { -1, -1 };
-    std::unique_ptr<QSocketNotifier> m_pNotifier;
-    std::thread m_thread;
-    std::atomic<bool> m_bStop { false };
-    std::atomic<Clock::rep> m_nSentAt { 0 };
-};
-
 std::string List(const std::vector<double>& vec)
 {
     std::string str;
@@ -195,15 +137,9 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QStringList args = QApplication::arguments();
-    int nRounds = 3;
-    QString strDir = QDir::tempPath();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--rounds") && i + 1 < args.size())
-            nRounds = std::max(1, args[++i].toInt());
-        else
-            strDir = args[i];
-    }
+    const SBenchArgs args = ParseBenchArgs(QApplication::arguments());
+    const int nRounds = args.m_nRounds;
+    const QString& strDir = args.m_strDir;
     CBenchPrompts prompts;
     CPrompts::SetInstance(&prompts);
     const QString strLog = strDir + QStringLiteral("/bench-find-1g.log");
@@ -289,7 +225,7 @@ int main(int argc, char** argv)
                 pTimes->trigger();
                 pView->viewport()->repaint();
             },
-            5);
+            5, 150);
         while (waker.m_vecMs.size() < 5) {
             bar.FindNext();
             RunUntil([&] { return !bar.IsSearching() || waker.m_vecMs.size() >= 5; });
@@ -304,17 +240,10 @@ int main(int argc, char** argv)
         CWaker waker(
             pFrame,
             [&] {
-                const QPointF pt(pClear->width() / 2.0, pClear->height() / 2.0);
-                for (QEvent::Type eType :
-                    { QEvent::MouseButtonPress, QEvent::MouseButtonRelease }) {
-                    QMouseEvent event(eType, pt, pClear->mapToGlobal(pt), Qt::LeftButton,
-                        eType == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                        Qt::NoModifier);
-                    QCoreApplication::sendEvent(pClear, &event);
-                }
+                ClickNow(pClear);
                 pView->viewport()->repaint();
             },
-            1);
+            1, 150);
         bar.FindNext();
         RunUntil([&] { return !waker.m_vecMs.empty(); });
         RunUntil([&] { return !bar.IsSearching(); });

@@ -4,6 +4,7 @@
 // and how long a click on Clear takes to show while the flood runs. Each figure comes from a
 // fresh process so its resident memory is its own. Never fails on time.
 #include "../residentmemory.h"
+#include "../waker.h"
 #include "bremview.h"
 #include "childprocess.h"
 #include "controlbar.h"
@@ -13,9 +14,7 @@
 
 #include <QApplication>
 #include <QByteArray>
-#include <QMouseEvent>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <signal.h>
@@ -23,7 +22,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,7 +29,7 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -138,64 +136,26 @@ void Preload(CBremView& view, long long nBytes)
     view.FlushPending();
 }
 
-// Clicks Clear five times while the flood runs, the way a mouse click arrives: as a file
-// descriptor that wakes the event loop. Each latency runs from the wake-up being written to the
-// log on screen being empty.
-class CClicker {
-public:
-    explicit CClicker(CMainFrame& frame)
-        : m_frame(frame)
-    {
-        if (pipe(m_anPipe) != 0)
-            return;
-        m_pNotifier = std::make_unique<QSocketNotifier>(m_anPipe[0], QSocketNotifier::Read);
-        QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, &frame, [this] {
-            char c = 0;
-            if (read(m_anPipe[0], &c, 1) != 1)
-                return;
-            QPushButton* pClear = m_frame.m_pDlgBar->m_pClear;
-            const QPointF pt(pClear->width() / 2.0, pClear->height() / 2.0);
-            for (QEvent::Type eType : { QEvent::MouseButtonPress, QEvent::MouseButtonRelease }) {
-                QMouseEvent event(eType, pt, pClear->mapToGlobal(pt), Qt::LeftButton,
-                    eType == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                    Qt::NoModifier);
-                QCoreApplication::sendEvent(pClear, &event);
-            }
-            CBremView* pView = m_frame.GetActiveView();
-            pView->viewport()->repaint();
-            const double dMs = std::chrono::duration<double, std::milli>(
-                Clock::now() - Clock::time_point(Clock::duration(m_nSentAt.load())))
-                                   .count();
-            m_strLatencies += (m_strLatencies.empty() ? "" : ",") + std::to_string(dMs);
-        });
-        m_thread = std::thread([this] {
-            for (int n = 0; n < 5 && !m_bStop; ++n) {
-                std::this_thread::sleep_for(250ms);
-                m_nSentAt = Clock::now().time_since_epoch().count();
-                if (write(m_anPipe[1], "c", 1) != 1)
-                    break;
-            }
-        });
-    }
-    ~CClicker()
-    {
-        m_bStop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        m_pNotifier.reset();
-        close(m_anPipe[0]);
-        close(m_anPipe[1]);
-    }
-    std::string m_strLatencies;
+// Clicks Clear five times while the flood runs; each latency runs from the wake-up to the log on
+// screen being empty.
+std::unique_ptr<CWaker> ClickClear(CMainFrame& frame)
+{
+    return std::make_unique<CWaker>(
+        &frame,
+        [&frame] {
+            ClickNow(frame.m_pDlgBar->m_pClear);
+            frame.GetActiveView()->viewport()->repaint();
+        },
+        5, 250);
+}
 
-private:
-    CMainFrame& m_frame;
-    int m_anPipe[2] = { -1, -1 };
-    std::unique_ptr<QSocketNotifier> m_pNotifier;
-    std::thread m_thread;
-    std::atomic<bool> m_bStop { false };
-    std::atomic<Clock::rep> m_nSentAt { 0 };
-};
+std::string Joined(const std::vector<double>& vecMs)
+{
+    std::string str;
+    for (double d : vecMs)
+        str += (str.empty() ? "" : ",") + std::to_string(d);
+    return str;
+}
 
 // Child: one measurement, printed as "bytes=... seconds=... rss_kb=...".
 int RunOne(int argc, char** argv, const std::string& strMode, const std::string& strKind,
@@ -236,16 +196,16 @@ int RunOne(int argc, char** argv, const std::string& strMode, const std::string&
         frame.show();
         Preload(*frame.GetActiveView(), nPreload);
         frame.OnOpenClose();
-        std::unique_ptr<CClicker> pClicker;
+        std::unique_ptr<CWaker> pClicker;
         if (strMode == "click")
-            pClicker = std::make_unique<CClicker>(frame);
+            pClicker = ClickClear(frame);
         frame.WriteToPort(&byTrigger, 1);
         QApplication::exec();
         result = frame.m_bDone ? frame.m_result : frame.m_clock.Stop();
         nResidentKb = ResidentKb();
         frame.OnOpenClose();
         if (pClicker) {
-            strClicks = pClicker->m_strLatencies;
+            strClicks = Joined(pClicker->m_vecMs);
             pClicker.reset();
         }
     }

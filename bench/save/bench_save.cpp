@@ -3,6 +3,7 @@
 // same bytes with an fsync after it, alternated over rounds in one run. Each starts with nothing
 // unwritten on the disk (sync). Prints figures, never fails on time.
 #include "../benchprompts.h"
+#include "../gigabytelog.h"
 #include "bremdoc.h"
 #include "bremview.h"
 #include "fileops.h"
@@ -22,26 +23,12 @@
 
 namespace {
 
-constexpr int64_t g_nGiB = int64_t(1) << 30;
-
 // The save without what makes it survive a power cut.
 class CNoFlushOps : public CFileOps {
 public:
     bool SyncFile(int) override { return true; }
     bool SyncFolder(const std::string&) override { return true; }
 };
-
-QByteArray Lines()
-{
-    QByteArray ba;
-    for (int n = 0; ba.size() < 64 * 1024; ++n) {
-        QByteArray baLine = QByteArray::number(n).rightJustified(8, '0') + ' ';
-        while (baLine.size() < 78)
-            baLine += char('!' + (baLine.size() + n) % 90);
-        ba += baLine + "\r\n";
-    }
-    return ba;
-}
 
 } // namespace
 
@@ -50,21 +37,15 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList args = QApplication::arguments();
-    int nRounds = 3;
-    QString strDir = QDir::tempPath();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--rounds") && i + 1 < args.size())
-            nRounds = std::max(1, args[++i].toInt());
-        else
-            strDir = args[i];
-    }
+    const SBenchArgs args = ParseBenchArgs(QApplication::arguments());
+    const int nRounds = args.m_nRounds;
+    const QString& strDir = args.m_strDir;
     CBenchPrompts prompts;
     CPrompts::SetInstance(&prompts);
     CBremView view;
     view.resize(900, 600);
     view.show();
-    const QByteArray baChunk = Lines();
+    const QByteArray baChunk = DeviceLines();
     for (int64_t n = 0; n < g_nGiB; n += baChunk.size())
         view.AppendRaw(reinterpret_cast<const unsigned char*>(baChunk.constData()),
             uint32_t(std::min<int64_t>(baChunk.size(), g_nGiB - n)));
