@@ -42,7 +42,10 @@ SManual BremManual()
         "Ctrl+A to Ctrl+Z as control codes) and what the device sends shows in the log: as "
         "UTF-8 text in which control codes and bytes that do not decode are boxes with their "
         "names, as Latin-1 or as hex, with the time each line arrived if asked (View menu). "
-        "Ctrl+S saves the log's bytes, Ctrl+O loads a file into it, Ctrl+N empties it.",
+        "Ctrl+S saves the log's bytes, Ctrl+O loads a file into it, Ctrl+N empties it. F3 and "
+        "Shift+F3 find the next and the previous match of text or hex bytes in the log (Edit "
+        "menu); Ctrl+F stays a control code for the device. File > Capture to File... writes "
+        "every byte received and sent to a file as it crosses the port, raw or as timed lines.",
         "The port list names COM1 to COM20 and each serial device present, such as ttyUSB0 "
         "with its adapter's name and serial number, and takes a device path typed in. It "
         "follows adapters as they are plugged in and pulled out; an open port whose adapter "

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -58,7 +59,11 @@ protected:
         setenv("TZ", "UTC", 1);
         tzset();
     }
-    void TearDown() override { std::system(("rm -rf " + m_strDir).c_str()); }
+    void TearDown() override
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_strDir, ec);
+    }
     std::string Path(const char* sz) const { return m_strDir + "/" + sz; }
     std::string m_strDir;
 };
