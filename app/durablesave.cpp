@@ -41,7 +41,9 @@ bool CDurableSave::Save(
     const QFileInfo info(strPath);
     const QString strTarget = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
     QTemporaryFile file(strTarget + QStringLiteral(".XXXXXX"));
-    // The new file gets the old one's permissions, or those of any new file.
+    // The new file gets the old one's permissions, or those of any new file. (Windows keeps
+    // no mode bits worth copying.)
+#ifndef _WIN32
     struct stat st { };
     mode_t nMode = 0;
     if (::stat(QFile::encodeName(strTarget).constData(), &st) == 0) {
@@ -51,11 +53,15 @@ bool CDurableSave::Save(
         umask(nMode);
         nMode = 0666 & ~nMode;
     }
+    const auto takeMode = [&] { return fchmod(file.handle(), nMode) == 0; };
+#else
+    const auto takeMode = [] { return true; };
+#endif
     const auto fail = [&](const QString& strWhy) {
         strError = QStringLiteral("Cannot save %1: %2.").arg(strPath, strWhy);
         return false;
     };
-    if (!file.open() || fchmod(file.handle(), nMode) != 0)
+    if (!file.open() || !takeMode())
         return fail(file.error() != QFileDevice::NoError
                 ? file.errorString()
                 : QString::fromLocal8Bit(std::strerror(errno)));

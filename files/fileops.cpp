@@ -7,6 +7,10 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -15,11 +19,15 @@ std::atomic<CFileOps*> g_pOps { &g_systemOps };
 
 bool Fsync(int nFd)
 {
+#ifdef _WIN32
+    return ::_commit(nFd) == 0;
+#else
     int n;
     do
         n = ::fsync(nFd);
     while (n < 0 && errno == EINTR);
     return n == 0;
+#endif
 }
 
 } // namespace
@@ -40,11 +48,25 @@ bool CFileOps::SyncFile(int nFd)
 
 bool CFileOps::Rename(const std::string& strFrom, const std::string& strTo)
 {
+#ifdef _WIN32
+    // Windows' rename does not replace; written through, the new name is on the disk on return.
+    if (::MoveFileExA(
+            strFrom.c_str(), strTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    errno = EACCES;
+    return false;
+#else
     return std::rename(strFrom.c_str(), strTo.c_str()) == 0;
+#endif
 }
 
 bool CFileOps::SyncFolder(const std::string& strFolder)
 {
+#ifdef _WIN32
+    // A folder cannot be flushed there; the rename above was written through.
+    (void)strFolder;
+    return true;
+#else
     const int nFd = ::open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (nFd < 0)
         return false;
@@ -53,6 +75,7 @@ bool CFileOps::SyncFolder(const std::string& strFolder)
     ::close(nFd);
     errno = nError;
     return bOk;
+#endif
 }
 
 CFileOps& CFileOps::Instance()

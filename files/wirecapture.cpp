@@ -16,6 +16,27 @@
 
 using namespace std::chrono_literals;
 
+namespace {
+
+#ifdef _WIN32
+// The bytes as they came: no CR put before each LF.
+constexpr int g_nOpenFlags = O_WRONLY | O_CREAT | O_APPEND | O_BINARY;
+
+void LocalTime(time_t nTime, tm& local)
+{
+    localtime_s(&local, &nTime);
+}
+#else
+constexpr int g_nOpenFlags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+
+void LocalTime(time_t nTime, tm& local)
+{
+    localtime_r(&nTime, &local);
+}
+#endif
+
+} // namespace
+
 struct CWireCapture::SShared {
     std::mutex m_mx;
     std::condition_variable m_cv;
@@ -148,7 +169,7 @@ bool CWireCapture::Start(const std::string& strPath, EFormat eFormat, std::strin
         strError = "it is not a regular file";
         return false;
     }
-    const int nFd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    const int nFd = ::open(strPath.c_str(), g_nOpenFlags, 0666);
     if (nFd < 0 || ::fstat(nFd, &st) != 0) {
         strError = std::strerror(errno);
         if (nFd >= 0)
@@ -180,7 +201,7 @@ bool CWireCapture::Start(const std::string& strPath, EFormat eFormat, std::strin
         const int64_t nNow = m_fnNowUs();
         const time_t nSeconds = time_t(nNow / 1000000);
         tm local {};
-        localtime_r(&nSeconds, &local);
+        LocalTime(nSeconds, local);
         char szZone[16];
         std::strftime(szZone, sizeof szZone, "%z", &local);
         m_strChunk += "# Brem wire capture, started ";
@@ -310,7 +331,7 @@ void CWireCapture::AppendTime(int64_t nUs)
         m_nSecond = nSecond;
         const time_t nTime = time_t(nSecond);
         tm local {};
-        localtime_r(&nTime, &local);
+        LocalTime(nTime, local);
         char sz[32];
         std::strftime(sz, sizeof sz, "%Y-%m-%d %H:%M:%S", &local);
         m_strSecond = sz;
