@@ -30,9 +30,23 @@ public:
         return true;
     }
     bool GetCommState(SLineSettings& dcb) const;
-    // Raw mode, receiver on, modem lines ignored, no flow control; RTS raised when asked.
-    // g_nInvalidArgument when the rate or framing is one the driver cannot take.
+    // Raw mode, receiver on, modem lines ignored; the framing, flow control, RTS and DTR asked
+    // for. g_nInvalidArgument when the framing is one the driver cannot take, or the rate one it
+    // refuses or cannot come within 2% of.
     bool SetCommState(const SLineSettings& dcb);
+    // SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK or CLRBREAK.
+    bool EscapeCommFunction(uint32_t dwFunc);
+    // The input lines that are on: MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON.
+    bool GetCommModemStatus(uint32_t& dwStatus) const;
+
+    // Where line functions and the lines' status go instead of the system: modem lines and
+    // breaks do not exist on a pseudo-terminal, so tests watch them here. Null restores the
+    // system. Set it while no port is in use.
+    struct SLineHooks {
+        bool (*pfnEscape)(uint32_t dwFunc);
+        bool (*pfnModemStatus)(uint32_t& dwStatus);
+    };
+    static void SetLineHooks(const SLineHooks* pHooks);
     // PURGE_RX* drop unread input, PURGE_TX* unsent output.
     void Purge(uint32_t dwFlags);
 
@@ -65,6 +79,9 @@ public:
 
 private:
     struct SPlatform;
+    bool SystemEscape(uint32_t dwFunc);
+    bool SystemModemStatus(uint32_t& dwStatus) const;
+
     explicit CCommPort(std::unique_ptr<SPlatform> pPlatform);
 
     uint32_t m_dwMask = 0;

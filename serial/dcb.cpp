@@ -115,6 +115,14 @@ bool IsStandardBaudRate(uint32_t nBaud)
     return false;
 }
 
+bool RateCloseEnough(uint32_t nAsked, uint32_t nGot)
+{
+    if (nAsked == 0 || nGot == 0)
+        return false;
+    const uint64_t nDiff = nAsked > nGot ? nAsked - nGot : nGot - nAsked;
+    return nDiff * 100 <= static_cast<uint64_t>(nAsked) * 2;
+}
+
 uint64_t WriteTimeoutMs(const SPortTimeouts& timeouts, uint32_t nCount)
 {
     return static_cast<uint64_t>(timeouts.WriteTotalTimeoutMultiplier) * nCount

@@ -20,6 +20,24 @@ constexpr uint8_t TWOSTOPBITS = 2;
 
 constexpr uint8_t RTS_CONTROL_DISABLE = 0;
 constexpr uint8_t RTS_CONTROL_ENABLE = 1;
+constexpr uint8_t RTS_CONTROL_HANDSHAKE = 2;
+
+constexpr uint8_t DTR_CONTROL_DISABLE = 0;
+constexpr uint8_t DTR_CONTROL_ENABLE = 1;
+
+// Line functions of the port's EscapeCommFunction.
+constexpr uint32_t SETRTS = 3;
+constexpr uint32_t CLRRTS = 4;
+constexpr uint32_t SETDTR = 5;
+constexpr uint32_t CLRDTR = 6;
+constexpr uint32_t SETBREAK = 8;
+constexpr uint32_t CLRBREAK = 9;
+
+// Input lines, as GetCommModemStatus reports them.
+constexpr uint32_t MS_CTS_ON = 0x0010;
+constexpr uint32_t MS_DSR_ON = 0x0020;
+constexpr uint32_t MS_RING_ON = 0x0040;
+constexpr uint32_t MS_RLSD_ON = 0x0080;
 
 // Port event bits for the event mask.
 constexpr uint32_t EV_RXCHAR = 0x0001;

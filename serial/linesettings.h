@@ -11,7 +11,11 @@ struct SLineSettings {
     uint8_t ByteSize = 8;
     uint8_t Parity = 0; // NOPARITY
     uint8_t StopBits = 0; // ONESTOPBIT
-    uint8_t fRtsControl = 0; // RTS_CONTROL_DISABLE
+    uint8_t fRtsControl = 0; // RTS_CONTROL_DISABLE; RTS_CONTROL_HANDSHAKE is RTS/CTS flow
+    uint8_t fDtrControl = 1; // DTR_CONTROL_ENABLE
+    uint8_t fOutxCtsFlow = 0; // output waits for CTS
+    uint8_t fOutX = 0; // output obeys XOFF/XON from the device
+    uint8_t fInX = 0; // XOFF/XON sent to the device as our input fills and drains
 };
 
 // Milliseconds; the write limit for n bytes is n * multiplier + constant.
@@ -25,3 +29,7 @@ struct SPortTimeouts {
 
 // Write limit in ms for nCount bytes; 64-bit so that large counts cannot wrap.
 uint64_t WriteTimeoutMs(const SPortTimeouts& timeouts, uint32_t nCount);
+
+// Whether the rate a driver reports after being asked for nAsked is one the device at the other
+// end can still follow (a UART tolerates about 2% between the two ends).
+bool RateCloseEnough(uint32_t nAsked, uint32_t nGot);

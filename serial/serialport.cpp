@@ -147,6 +147,7 @@ bool CSerialPort::InitPort(CSerialPortOwner* pPortOwner, const std::string& strD
     std::lock_guard<std::mutex> lock(m_csCommunicationSync);
     m_hComm.reset();
     m_ov = OVERLAPPED {};
+    m_bLineApplied = m_bDtr = m_bRts = m_bBreak = false;
 
     const std::string strMode = "baud=" + std::to_string(baud) + " parity=" + std::string(1, parity)
         + " data=" + std::to_string(databits) + " stop=" + std::to_string(stopbits);
@@ -173,11 +174,13 @@ bool CSerialPort::InitPort(CSerialPortOwner* pPortOwner, const std::string& strD
     } else if (!m_hComm->GetCommState(m_dcb)) {
         ProcessErrorMessage("GetCommState()");
     } else {
-        m_dcb.fRtsControl = RTS_CONTROL_ENABLE;
+        ApplyLineControl(m_lineControl, m_dcb);
         if (!BuildCommDCB(strMode, m_dcb))
             ProcessErrorMessage("BuildCommDCB()");
         else if (!m_hComm->SetCommState(m_dcb))
             ProcessErrorMessage("SetCommState()");
+        else
+            NoteLinesSet();
     }
     m_ov.hEvent = m_hComm->EventHandle();
     m_hEventArray[1] = m_ov.hEvent;
@@ -186,6 +189,88 @@ bool CSerialPort::InitPort(CSerialPortOwner* pPortOwner, const std::string& strD
     std::lock_guard<std::mutex> lockBuffer(m_mxWriteBuffer);
     m_bAcceptWrites = true;
     return true;
+}
+
+void CSerialPort::NoteLinesSet()
+{
+    m_bLineApplied = true;
+    m_bRts = m_dcb.fRtsControl != RTS_CONTROL_DISABLE;
+    m_bDtr = m_dcb.fDtrControl != DTR_CONTROL_DISABLE;
+}
+
+void CSerialPort::ApplyLineControl(const SLineControl& control, DCB& dcb)
+{
+    dcb.fOutxCtsFlow = control.eFlow == SLineControl::FLOW_RTSCTS;
+    dcb.fOutX = dcb.fInX = control.eFlow == SLineControl::FLOW_XONXOFF;
+    dcb.fRtsControl = control.eFlow == SLineControl::FLOW_RTSCTS ? RTS_CONTROL_HANDSHAKE
+        : control.bRts                                           ? RTS_CONTROL_ENABLE
+                                                                 : RTS_CONTROL_DISABLE;
+    if (control.nDtr >= 0)
+        dcb.fDtrControl = control.nDtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+}
+
+bool CSerialPort::ChangeLineSettings(
+    unsigned baud, char parity, unsigned databits, unsigned stopbits)
+{
+    std::lock_guard<std::mutex> lock(m_csCommunicationSync);
+    if (!m_hComm) {
+        SetLastSystemError(g_nInvalidArgument);
+        return false;
+    }
+    DCB dcb = m_dcb;
+    ApplyLineControl(m_lineControl, dcb);
+    const std::string strMode = "baud=" + std::to_string(baud) + " parity=" + std::string(1, parity)
+        + " data=" + std::to_string(databits) + " stop=" + std::to_string(stopbits);
+    if (!BuildCommDCB(strMode, dcb))
+        return false;
+    if (!m_hComm->SetCommState(dcb)) {
+        const int nError = LastSystemError();
+        // A driver may have taken part of it: put back what ran before.
+        if (m_bLineApplied)
+            m_hComm->SetCommState(m_dcb);
+        SetLastSystemError(nError);
+        return false;
+    }
+    m_dcb = dcb;
+    NoteLinesSet();
+    return true;
+}
+
+bool CSerialPort::EscapeCommFunction(uint32_t dwFunc)
+{
+    // No lock: the line calls change nothing the monitor thread's transfers rely on, and must not
+    // wait behind a long write.
+    if (!m_hComm) {
+        SetLastSystemError(g_nInvalidArgument);
+        return false;
+    }
+    if (!m_hComm->EscapeCommFunction(dwFunc))
+        return false;
+    switch (dwFunc) {
+    case SETDTR:
+    case CLRDTR:
+        m_bDtr = dwFunc == SETDTR;
+        break;
+    case SETRTS:
+    case CLRRTS:
+        m_bRts = dwFunc == SETRTS;
+        break;
+    case SETBREAK:
+    case CLRBREAK:
+        m_bBreak = dwFunc == SETBREAK;
+        break;
+    }
+    return true;
+}
+
+bool CSerialPort::GetCommModemStatus(uint32_t& dwStatus) const
+{
+    dwStatus = 0;
+    if (!m_hComm) {
+        SetLastSystemError(g_nInvalidArgument);
+        return false;
+    }
+    return m_hComm->GetCommModemStatus(dwStatus);
 }
 
 bool CSerialPort::StartMonitoring()
@@ -250,6 +335,7 @@ void CSerialPort::ClosePort()
     m_hComm.reset();
     m_ov.hEvent = g_hNoWait;
     m_hEventArray[1] = g_hNoWait;
+    m_bLineApplied = m_bDtr = m_bRts = m_bBreak = false;
 }
 
 void CSerialPort::StopMonitorThread()

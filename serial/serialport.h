@@ -55,6 +55,14 @@ public:
     virtual void ShowError(const std::string& strCaption, const std::string& strText) = 0;
 };
 
+// Flow control and the output lines at open, beside the rate and framing that InitPort takes.
+struct SLineControl {
+    enum Flow { FLOW_NONE, FLOW_RTSCTS, FLOW_XONXOFF };
+    Flow eFlow = FLOW_NONE;
+    int nDtr = -1; // 0 off, 1 on, -1 as the port has it
+    bool bRts = true; // held on; under RTS/CTS the driver drives it
+};
+
 // The one gateway to a serial port: opens and configures it, runs the monitor thread that hands
 // every received byte to the owner, one at a time and in order, and sends what WriteToPort was
 // given. Every call but ProcessErrorMessage belongs to the owner's thread.
@@ -70,18 +78,37 @@ public:
     virtual ~CSerialPort();
 
     // Opens "COM<portnr>" (see ResolvePortName) at "baud=.. parity=.. data=.. stop=..", all
-    // time-outs 1000 ms, RTS on, no flow control. Stops a running monitor thread and closes a
-    // port still held first. False only when the port cannot be opened (absent, held by another
-    // program, not a serial device): no box then. A configuration step that fails shows one box
-    // and skips the later steps; the port stays open and the result is true. Every pass that
-    // serves a port event notifies each other bit of the mask; on POSIX only EV_RXCHAR can be
-    // waited for.
+    // time-outs 1000 ms, with the line control set (RTS on, no flow control unless changed). Stops
+    // a running monitor thread and closes a port still held first. False only when the port cannot
+    // be opened (absent, held by another program, not a serial device): no box then. A
+    // configuration step that fails shows one box and skips the later steps; the port stays open
+    // and the result is true. Every pass that serves a port event notifies each other bit of the
+    // mask; on POSIX only EV_RXCHAR can be waited for.
     bool InitPort(CSerialPortOwner* pPortOwner, unsigned portnr, unsigned baud, char parity,
         unsigned databits, unsigned stopbits, uint32_t dwCommEvents, unsigned nBufferSize);
     // Same on a device path or "COM<n>" name; portnr only labels notifications and boxes.
     bool InitPort(CSerialPortOwner* pPortOwner, const std::string& strDevice, unsigned portnr,
         unsigned baud, char parity, unsigned databits, unsigned stopbits, uint32_t dwCommEvents,
         unsigned nBufferSize);
+    // Flow control and DTR/RTS levels for the next InitPort (and ChangeLineSettings).
+    void SetLineControl(const SLineControl& control) { m_lineControl = control; }
+    const SLineControl& LineControl() const { return m_lineControl; }
+    // False after an InitPort whose configuration failed (its box was shown): the port does not
+    // run with the settings asked for.
+    bool LineSettingsApplied() const { return m_bLineApplied; }
+    // Sets rate, framing and the line control on the open port at once. False, with the reason
+    // as the last system error and the settings as they were, when the port refuses them.
+    bool ChangeLineSettings(unsigned baud, char parity, unsigned databits, unsigned stopbits);
+    // SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK on the open port. False, with the
+    // reason as the last system error, when it fails or no port is open.
+    bool EscapeCommFunction(uint32_t dwFunc);
+    // The input lines that are on (MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON).
+    bool GetCommModemStatus(uint32_t& dwStatus) const;
+    // The output lines as this object last set them.
+    bool DtrOn() const { return m_bDtr; }
+    bool RtsOn() const { return m_bRts; }
+    bool BreakOn() const { return m_bBreak; }
+
     // Starts the monitor thread; false when one is already running or none could be made.
     bool StartMonitoring();
     // Copies the bytes for the monitor thread, behind any not yet taken, and returns at once with
@@ -142,6 +169,9 @@ private:
     static bool DeliverQueued(CSerialPort* port, uint64_t nMax);
 
     void StopMonitorThread();
+    static void ApplyLineControl(const SLineControl& control, DCB& dcb);
+    // The line settings in m_dcb are the port's now.
+    void NoteLinesSet();
     // Monitor thread. Reads what the driver holds into the read-ahead buffer; false when
     // nothing came. bQuiet: a failure is left for the next plain read to report.
     bool ReadAhead(bool bQuiet = false);
@@ -210,4 +240,10 @@ private:
     std::chrono::steady_clock::time_point m_tpLastPass;
     bool m_bWroteSinceLastPass = true;
     bool m_bStreaming = false;
+
+    SLineControl m_lineControl;
+    bool m_bLineApplied = false;
+    bool m_bDtr = false;
+    bool m_bRts = false;
+    bool m_bBreak = false;
 };

@@ -2,6 +2,8 @@
 
 #include "../dcb.h"
 #include "../deadline.h"
+#include "linetermios.h"
+#include "termios2.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -143,96 +145,91 @@ bool CCommPort::GetCommState(SLineSettings& dcb) const
     termios tio;
     if (::tcgetattr(m_pPlatform->hFile, &tio) < 0)
         return false;
-    dcb.BaudRate = BaudFor(::cfgetospeed(&tio));
-    switch (tio.c_cflag & CSIZE) {
-    case CS5:
-        dcb.ByteSize = 5;
-        break;
-    case CS6:
-        dcb.ByteSize = 6;
-        break;
-    case CS7:
-        dcb.ByteSize = 7;
-        break;
-    default:
-        dcb.ByteSize = 8;
-        break;
-    }
-    if (!(tio.c_cflag & PARENB))
-        dcb.Parity = NOPARITY;
-    else if (tio.c_cflag & CMSPAR)
-        dcb.Parity = (tio.c_cflag & PARODD) ? MARKPARITY : SPACEPARITY;
-    else
-        dcb.Parity = (tio.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
-    dcb.StopBits
-        = (tio.c_cflag & CSTOPB) ? (dcb.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS) : ONESTOPBIT;
+    uint32_t nBaud = 0;
+    dcb.BaudRate = GetRate(m_pPlatform->hFile, nBaud) ? nBaud : BaudFor(::cfgetospeed(&tio));
+    ReadLineFlags(tio, dcb);
     int nLines = 0;
-    dcb.fRtsControl = (::ioctl(m_pPlatform->hFile, TIOCMGET, &nLines) == 0 && (nLines & TIOCM_RTS))
-        ? RTS_CONTROL_ENABLE
-        : RTS_CONTROL_DISABLE;
+    const bool bLines = ::ioctl(m_pPlatform->hFile, TIOCMGET, &nLines) == 0;
+    dcb.fRtsControl = (tio.c_cflag & CRTSCTS) ? RTS_CONTROL_HANDSHAKE
+        : (bLines && (nLines & TIOCM_RTS))    ? RTS_CONTROL_ENABLE
+                                              : RTS_CONTROL_DISABLE;
+    dcb.fDtrControl = (bLines && (nLines & TIOCM_DTR)) ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
     return true;
 }
 
 bool CCommPort::SetCommState(const SLineSettings& dcb)
 {
-    speed_t nSpeed = B0;
-    // A pty takes any rate, a UART driver only some: hold every port to the named rates.
-    if (!SpeedFor(dcb.BaudRate, nSpeed) || dcb.ByteSize < 5 || dcb.ByteSize > 8
-        || dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS
-        || (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize != 5)) {
+    const int hFile = m_pPlatform->hFile;
+    termios tio;
+    // Rate 0 would hang the line up rather than set a speed.
+    if (dcb.BaudRate == 0 || ::tcgetattr(hFile, &tio) < 0 || !ApplyLineFlags(dcb, tio)) {
         errno = EINVAL;
         return false;
     }
-    termios tio;
-    if (::tcgetattr(m_pPlatform->hFile, &tio) < 0)
-        return false;
-    ::cfmakeraw(&tio);
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CLOCAL | CREAD;
-    static const tcflag_t aSizes[] = { CS5, CS6, CS7, CS8 };
-    tio.c_cflag |= aSizes[dcb.ByteSize - 5];
-    switch (dcb.Parity) {
-    case ODDPARITY:
-        tio.c_cflag |= PARENB | PARODD;
-        break;
-    case EVENPARITY:
-        tio.c_cflag |= PARENB;
-        break;
-    case MARKPARITY:
-        tio.c_cflag |= PARENB | CMSPAR | PARODD;
-        break;
-    case SPACEPARITY:
-        tio.c_cflag |= PARENB | CMSPAR;
-        break;
-    }
-    if (dcb.StopBits != ONESTOPBIT)
-        tio.c_cflag |= CSTOPB;
-    // VMIN 1 makes an empty non-blocking read say EAGAIN rather than end of file.
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, nSpeed) < 0 || ::cfsetospeed(&tio, nSpeed) < 0)
+    speed_t nSpeed = B0;
+    const bool bNamed = SpeedFor(dcb.BaudRate, nSpeed);
+    if (bNamed && (::cfsetispeed(&tio, nSpeed) < 0 || ::cfsetospeed(&tio, nSpeed) < 0))
         return false;
     int nResult;
     do {
-        nResult = ::tcsetattr(m_pPlatform->hFile, TCSANOW, &tio);
+        nResult = ::tcsetattr(hFile, TCSANOW, &tio);
     } while (nResult < 0 && errno == EINTR);
-    if (nResult < 0)
+    if (nResult < 0 || (!bNamed && !SetAnyRate(hFile, dcb.BaudRate)))
         return false;
-    // tcsetattr succeeds when any part took; the rate is the part a driver may refuse.
-    termios tioNow;
-    if (::tcgetattr(m_pPlatform->hFile, &tioNow) < 0)
-        return false;
-    if (::cfgetospeed(&tioNow) != nSpeed) {
+    // tcsetattr succeeds when any part took, and a driver rounds a rate to what its clock can
+    // make: only what it reports back tells whether the device can follow.
+    uint32_t nGot = 0;
+    if (!GetRate(hFile, nGot)) {
+        termios tioNow;
+        if (::tcgetattr(hFile, &tioNow) < 0)
+            return false;
+        nGot = BaudFor(::cfgetospeed(&tioNow));
+    }
+    if (!RateCloseEnough(dcb.BaudRate, nGot)) {
         errno = EINVAL;
         return false;
     }
-    m_nBaud = dcb.BaudRate;
-    if (dcb.fRtsControl == RTS_CONTROL_ENABLE) {
-        // Pseudo-terminals have no modem lines; that is no failure of the settings.
-        int nRts = TIOCM_RTS;
-        ::ioctl(m_pPlatform->hFile, TIOCMBIS, &nRts);
+    m_nBaud = nGot;
+    // Pseudo-terminals have no modem lines; that is no failure of the settings.
+    int nRts = TIOCM_RTS;
+    if (dcb.fRtsControl != RTS_CONTROL_DISABLE)
+        ::ioctl(hFile, TIOCMBIS, &nRts);
+    else
+        ::ioctl(hFile, TIOCMBIC, &nRts);
+    int nDtr = TIOCM_DTR;
+    ::ioctl(hFile, dcb.fDtrControl == DTR_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &nDtr);
+    return true;
+}
+
+bool CCommPort::SystemEscape(uint32_t dwFunc)
+{
+    const int hFile = m_pPlatform->hFile;
+    int nLine = 0;
+    switch (dwFunc) {
+    case SETBREAK:
+        return ::ioctl(hFile, TIOCSBRK) == 0;
+    case CLRBREAK:
+        return ::ioctl(hFile, TIOCCBRK) == 0;
+    case SETDTR:
+    case CLRDTR:
+        nLine = TIOCM_DTR;
+        return ::ioctl(hFile, dwFunc == SETDTR ? TIOCMBIS : TIOCMBIC, &nLine) == 0;
+    case SETRTS:
+    case CLRRTS:
+        nLine = TIOCM_RTS;
+        return ::ioctl(hFile, dwFunc == SETRTS ? TIOCMBIS : TIOCMBIC, &nLine) == 0;
     }
+    errno = EINVAL;
+    return false;
+}
+
+bool CCommPort::SystemModemStatus(uint32_t& dwStatus) const
+{
+    int nLines = 0;
+    if (::ioctl(m_pPlatform->hFile, TIOCMGET, &nLines) < 0)
+        return false;
+    dwStatus = ((nLines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((nLines & TIOCM_DSR) ? MS_DSR_ON : 0)
+        | ((nLines & TIOCM_RNG) ? MS_RING_ON : 0) | ((nLines & TIOCM_CD) ? MS_RLSD_ON : 0);
     return true;
 }
 

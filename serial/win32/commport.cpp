@@ -143,12 +143,16 @@ bool CCommPort::GetCommState(SLineSettings& dcb) const
     dcb.Parity = state.Parity;
     dcb.StopBits = state.StopBits;
     dcb.fRtsControl = static_cast<uint8_t>(state.fRtsControl);
+    dcb.fDtrControl = state.fDtrControl == DTR_CONTROL_DISABLE ? 0 : 1;
+    dcb.fOutxCtsFlow = state.fOutxCtsFlow ? 1 : 0;
+    dcb.fOutX = state.fOutX ? 1 : 0;
+    dcb.fInX = state.fInX ? 1 : 0;
     return true;
 }
 
 bool CCommPort::SetCommState(const SLineSettings& dcb)
 {
-    // The driver's whole record, as found, with our settings and no flow control of any kind.
+    // The driver's whole record, as found, with our settings and only the flow control asked for.
     DCB state {};
     state.DCBlength = sizeof state;
     if (!::GetCommState(m_pPlatform->hFile, &state))
@@ -159,22 +163,59 @@ bool CCommPort::SetCommState(const SLineSettings& dcb)
     state.StopBits = dcb.StopBits;
     state.fBinary = TRUE;
     state.fParity = dcb.Parity != NOPARITY;
-    state.fOutxCtsFlow = FALSE;
+    state.fOutxCtsFlow = dcb.fOutxCtsFlow ? TRUE : FALSE;
     state.fOutxDsrFlow = FALSE;
     state.fDsrSensitivity = FALSE;
-    state.fOutX = FALSE;
-    state.fInX = FALSE;
+    state.fOutX = dcb.fOutX ? TRUE : FALSE;
+    state.fInX = dcb.fInX ? TRUE : FALSE;
+    state.XonChar = 0x11;
+    state.XoffChar = 0x13;
     state.fErrorChar = FALSE;
     state.fNull = FALSE;
     // Otherwise a line error would fail every read and write until it is cleared.
     state.fAbortOnError = FALSE;
-    if (state.fDtrControl == DTR_CONTROL_HANDSHAKE)
-        state.fDtrControl = DTR_CONTROL_ENABLE;
-    state.fRtsControl
-        = dcb.fRtsControl == RTS_CONTROL_ENABLE ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    state.fDtrControl = dcb.fDtrControl == 0 ? DTR_CONTROL_DISABLE : DTR_CONTROL_ENABLE;
+    state.fRtsControl = dcb.fRtsControl == RTS_CONTROL_HANDSHAKE ? RTS_CONTROL_HANDSHAKE
+        : dcb.fRtsControl == RTS_CONTROL_ENABLE                  ? RTS_CONTROL_ENABLE
+                                                                 : RTS_CONTROL_DISABLE;
     if (!::SetCommState(m_pPlatform->hFile, &state))
         return false;
-    m_nBaud = dcb.BaudRate;
+    // A driver may take a rate and run at the nearest its clock makes.
+    DCB now {};
+    now.DCBlength = sizeof now;
+    if (!::GetCommState(m_pPlatform->hFile, &now))
+        return false;
+    if (!RateCloseEnough(dcb.BaudRate, now.BaudRate)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    m_nBaud = now.BaudRate;
+    return true;
+}
+
+bool CCommPort::SystemEscape(uint32_t dwFunc)
+{
+    switch (dwFunc) {
+    case SETBREAK:
+        return ::SetCommBreak(m_pPlatform->hFile);
+    case CLRBREAK:
+        return ::ClearCommBreak(m_pPlatform->hFile);
+    case SETDTR:
+    case CLRDTR:
+    case SETRTS:
+    case CLRRTS:
+        return ::EscapeCommFunction(m_pPlatform->hFile, dwFunc);
+    }
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+}
+
+bool CCommPort::SystemModemStatus(uint32_t& dwStatus) const
+{
+    DWORD dw = 0;
+    if (!::GetCommModemStatus(m_pPlatform->hFile, &dw))
+        return false;
+    dwStatus = dw & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
     return true;
 }
 

@@ -167,6 +167,58 @@ INSTANTIATE_TEST_SUITE_P(Sizes, CliImageTest,
             "\\x1b[31mred\\x07\\\\" + std::string(38, 'x') }),
     [](const testing::TestParamInfo<ImageCase>& row) { return row.param.m_pszName; });
 
+struct LineCase {
+    const char* m_pszName;
+    std::vector<std::string> m_cliOptions;
+    std::vector<std::string> m_simOptions;
+    int m_nStatus;
+    const char* m_pszLine; // the simulator's verdict on the line
+    const char* m_pszLastErr;
+};
+
+class CliLineTest : public CliE2eTest, public testing::WithParamInterface<LineCase> { };
+
+// The line as the options set it is the line the device finds: only then does a download
+// happen, and a line set otherwise fails rather than passing off noise as a device.
+TEST_P(CliLineTest, DeviceFindsTheLineAsAsked)
+{
+    const LineCase& c = GetParam();
+    const std::string strImage = RandomBytes(2 * 4096 + 7, 19);
+    const std::string strPath = Image(strImage);
+    const std::string strDevice = StartSim(c.m_simOptions);
+    std::vector<std::string> args = { "--port", strDevice, "--timeout", "3" };
+    args.insert(args.end(), c.m_cliOptions.begin(), c.m_cliOptions.end());
+    args.push_back(strPath);
+    EXPECT_EQ(RunCli(args), c.m_nStatus) << m_cli.Err();
+    std::map<std::string, std::string> summary = StopSim();
+    EXPECT_EQ(summary["line"], c.m_pszLine) << m_sim.Out() << m_sim.Err();
+    EXPECT_NE(LastLine(m_cli.Err()).find(c.m_pszLastErr), std::string::npos) << m_cli.Err();
+    if (c.m_nStatus == 0) {
+        EXPECT_EQ(ReadFile(m_strSimOut), strImage);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, CliLineTest,
+    testing::Values(LineCase { "Fast", { "--baud", "921600" }, { "--expect-baud", "921600" }, 0,
+                        "ok", "download complete" },
+        LineCase { "ThreeMegabaud", { "--baud=3000000", "--flow", "rtscts" },
+            { "--expect-baud", "3000000", "--expect-flow", "rtscts" }, 0, "ok",
+            "download complete" },
+        LineCase { "TypedRateTwoStopBitsSoftwareFlow",
+            { "--baud", "250000", "--stop-bits", "2", "--flow", "xonxoff", "--parity", "even",
+                "--data-bits", "7" },
+            { "--expect-baud", "250000", "--expect-stop-bits", "2", "--expect-flow", "xonxoff" }, 0,
+            "ok", "download complete" },
+        LineCase { "DefaultsAreTheUsualLine", {},
+            { "--expect-baud", "115200", "--expect-stop-bits", "1", "--expect-flow", "none" }, 0,
+            "ok", "download complete" },
+        LineCase { "OtherRateIsSilence", { "--baud", "460800" }, { "--expect-baud", "921600" }, 5,
+            "wrong", "no answer to the poll" },
+        // A pty has no modem lines: the pulse cannot be played, and nothing is sent.
+        LineCase { "ResetPulseWithoutModemLines", { "--reset-pulse", "dtr=0,wait=10,dtr=1" },
+            { "--expect-baud", "115200" }, 3, "ok", "cannot play the reset pulse" }),
+    [](const testing::TestParamInfo<LineCase>& row) { return row.param.m_pszName; });
+
 struct FaultCase {
     const char* m_pszName;
     std::vector<std::string> m_simOptions;

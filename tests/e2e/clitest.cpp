@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 namespace {
 
@@ -60,6 +61,57 @@ TEST(CliOptions, RefusesUnsafeOrOutOfRangeArguments)
     EXPECT_EQ(options.m_nBaud, 57600u);
     EXPECT_EQ(options.m_strImage, "-image.bin");
     EXPECT_FALSE(options.Station());
+}
+
+TEST(CliOptions, LineOptionsReachTheSettingsOrAreRefused)
+{
+    CCliOptions options;
+    ASSERT_TRUE(options.Parse({ "--baud", "74880", "--data-bits", "7", "--parity", "even",
+        "--stop-bits=2", "--flow", "rtscts", "--dtr", "off", "--rts", "off", "--reset-pulse",
+        "dtr=0,rts=1,wait=100,dtr=1,rts=0,wait=50,dtr=0", "a.bin" }))
+        << options.m_strError;
+    EXPECT_EQ(options.m_nBaud, 74880u);
+    EXPECT_EQ(options.m_nDataBits, 7u);
+    EXPECT_EQ(options.m_cParity, 'E');
+    EXPECT_EQ(options.m_nStopBits, 2u);
+    EXPECT_EQ(options.m_lineControl.eFlow, SLineControl::FLOW_RTSCTS);
+    EXPECT_EQ(options.m_lineControl.nDtr, 0);
+    EXPECT_FALSE(options.m_lineControl.bRts);
+    ASSERT_EQ(options.m_resetPulse.size(), 7u);
+    EXPECT_EQ(options.m_resetPulse[2].eKind, SPulseStep::WAIT);
+    EXPECT_EQ(options.m_resetPulse[2].nValue, 100u);
+
+    // Left alone, the line is the one it always was, with DTR as the port has it.
+    CCliOptions defaults;
+    ASSERT_TRUE(defaults.Parse({ "a.bin" }));
+    EXPECT_EQ(std::make_tuple(defaults.m_nBaud, defaults.m_nDataBits, defaults.m_cParity,
+                  defaults.m_nStopBits, defaults.m_lineControl.eFlow, defaults.m_lineControl.nDtr,
+                  defaults.m_lineControl.bRts, defaults.m_resetPulse.size()),
+        std::make_tuple(115200u, 8u, 'N', 1u, SLineControl::FLOW_NONE, -1, true, size_t(0)));
+    for (const char* szParity : { "o", "odd", "m", "space" }) {
+        CCliOptions o;
+        EXPECT_TRUE(o.Parse({ "--parity", szParity, "a.bin" })) << szParity;
+    }
+
+    const std::vector<std::string> refused[] = {
+        { "--baud", "12000001", "a.bin" },
+        { "--data-bits", "9", "a.bin" },
+        { "--data-bits", "4", "a.bin" },
+        { "--parity", "x", "a.bin" },
+        { "--parity", "", "a.bin" },
+        { "--stop-bits", "1.5", "a.bin" },
+        { "--flow", "hardware", "a.bin" },
+        { "--dtr", "1", "a.bin" },
+        { "--rts", "high", "a.bin" },
+        { "--reset-pulse", "dtr=1;rts=0", "a.bin" },
+        { "--reset-pulse", "wait=20000", "a.bin" },
+        { "--reset-pulse", "", "a.bin" },
+    };
+    for (const std::vector<std::string>& args : refused) {
+        CCliOptions o;
+        EXPECT_FALSE(o.Parse(args)) << args[1];
+        EXPECT_EQ(o.m_strError.rfind(args[0], 0), 0u) << o.m_strError;
+    }
 }
 
 // One port keeps the single download and its log; anything more is a station's run.

@@ -32,10 +32,11 @@ class SConfigTest : public SPortTest, public testing::WithParamInterface<SConfig
 TEST_P(SConfigTest, OneBoxForTheFailedStepAndStillOpen)
 {
     const auto& [nBaud, cParity, nData, szBox] = GetParam();
-    if (nBaud == 0)
+    if (nBaud == testsystem::g_nRefusedBaud && !testsystem::g_bRefusesRate)
         GTEST_SKIP() << "this line takes every rate";
     EXPECT_TRUE(Open(nBaud, cParity, nData, 1));
     EXPECT_TRUE(port.PortOpen());
+    EXPECT_FALSE(port.LineSettingsApplied());
     const auto boxes = owner.Get(owner.m_boxes);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].strText, BoxText(szBox, testsystem::g_szInvalid, g_nPort));
@@ -67,6 +68,94 @@ TEST_F(SPortTest, LineSettingsAppliedAndRestoredAtClose)
     const SLineState after = pty.LineState();
     EXPECT_EQ(after.nControl, before.nControl);
     EXPECT_EQ(after.nBaud, before.nBaud);
+}
+
+// The rates of the window's list and typed ones, each as the driver reports it back.
+TEST_F(SPortTest, EveryListedRateAndTypedOnesReachTheLine)
+{
+    for (unsigned nBaud : { 9600u, 19200u, 38400u, 57600u, 115200u, 230400u, 460800u, 921600u,
+             1000000u, 1500000u, 2000000u, 3000000u }) {
+        ASSERT_TRUE(Open(nBaud)) << nBaud;
+        EXPECT_TRUE(port.LineSettingsApplied()) << nBaud;
+        EXPECT_EQ(pty.LineState().nBaud, nBaud);
+        EXPECT_EQ(port.LineSettings().BaudRate, nBaud);
+    }
+    EXPECT_TRUE(owner.Get(owner.m_boxes).empty());
+    // Where the line cannot make a typed rate, the port says so rather than run at another.
+    for (unsigned nBaud : { 250000u, 74880u }) {
+        ASSERT_TRUE(Open(nBaud)) << nBaud;
+        EXPECT_EQ(port.LineSettingsApplied(), testsystem::g_bTakesTypedRates) << nBaud;
+        if (testsystem::g_bTakesTypedRates) {
+            EXPECT_EQ(pty.LineState().nBaud, nBaud);
+            EXPECT_EQ(port.LineSettings().BaudRate, nBaud);
+        }
+    }
+    EXPECT_EQ(owner.Get(owner.m_boxes).size(), testsystem::g_bTakesTypedRates ? 0u : 2u);
+}
+
+TEST_F(SPortTest, FlowControlAndOutputLevelsReachTheLine)
+{
+    SLineControl control;
+    control.eFlow = SLineControl::FLOW_RTSCTS;
+    port.SetLineControl(control);
+    ASSERT_TRUE(Open(921600));
+    SLineState state = pty.LineState();
+    EXPECT_TRUE(state.bHardwareFlow);
+    EXPECT_FALSE(state.bSoftwareFlow);
+    EXPECT_EQ(port.LineSettings().fRtsControl, RTS_CONTROL_HANDSHAKE);
+
+    control.eFlow = SLineControl::FLOW_XONXOFF;
+    port.SetLineControl(control);
+    ASSERT_TRUE(Open(921600));
+    state = pty.LineState();
+    EXPECT_FALSE(state.bHardwareFlow);
+    EXPECT_TRUE(state.bSoftwareFlow);
+
+    // Levels chosen for the open, and a port found with flow control loses it.
+    control = SLineControl();
+    control.nDtr = 0;
+    control.bRts = false;
+    port.SetLineControl(control);
+    ASSERT_TRUE(Open(115200));
+    state = pty.LineState();
+    EXPECT_FALSE(state.bHardwareFlow || state.bSoftwareFlow);
+    EXPECT_EQ(port.LineSettings().fRtsControl, RTS_CONTROL_DISABLE);
+    EXPECT_EQ(port.LineSettings().fDtrControl, DTR_CONTROL_DISABLE);
+    EXPECT_FALSE(port.RtsOn());
+    EXPECT_FALSE(port.DtrOn());
+    EXPECT_TRUE(owner.Get(owner.m_boxes).empty());
+}
+
+// Changed while open: at once, and a refusal leaves the line as it ran.
+TEST_F(SPortTest, SettingsChangeOnTheOpenPortOrStayAsTheyWere)
+{
+    Start();
+    SLineControl control;
+    control.eFlow = SLineControl::FLOW_RTSCTS;
+    port.SetLineControl(control);
+    ASSERT_TRUE(port.ChangeLineSettings(1500000, 'N', 8, 2));
+    SLineState state = pty.LineState();
+    EXPECT_EQ(state.nBaud, 1500000u);
+    EXPECT_TRUE(state.bTwoStopBits);
+    EXPECT_TRUE(state.bHardwareFlow);
+
+    if (testsystem::g_bRefusesRate) {
+        port.SetLineControl(SLineControl());
+        EXPECT_FALSE(port.ChangeLineSettings(testsystem::g_nRefusedBaud, 'N', 8, 1));
+        EXPECT_EQ(LastSystemError(), g_nInvalidArgument);
+        state = pty.LineState();
+        EXPECT_EQ(state.nBaud, 1500000u);
+        EXPECT_TRUE(state.bHardwareFlow);
+        EXPECT_EQ(port.LineSettings().BaudRate, 1500000u);
+    }
+    EXPECT_FALSE(port.ChangeLineSettings(9600, 'N', 9, 1));
+    EXPECT_EQ(pty.LineState().nBaud, 1500000u);
+
+    // Bytes still flow both ways at the new rate.
+    ASSERT_TRUE(Write("after"));
+    EXPECT_EQ(pty.Receive(5), Of("after"));
+    port.ClosePort();
+    EXPECT_FALSE(port.ChangeLineSettings(9600, 'N', 8, 1));
 }
 
 TEST_F(SPortTest, WriteToPortAppendsWithinCapacityAndRefusesTheRest)

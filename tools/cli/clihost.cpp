@@ -18,6 +18,11 @@ CPortSession::SSettings SessionSettings(const CCliOptions& options, const CPortR
     settings.strPort = options.m_strPort;
     settings.nPortNr = options.m_nPortNr;
     settings.nBaud = options.m_nBaud;
+    settings.cParity = options.m_cParity;
+    settings.nDataBits = options.m_nDataBits;
+    settings.nStopBits = options.m_nStopBits;
+    settings.lineControl = options.m_lineControl;
+    settings.resetPulse = options.m_resetPulse;
     settings.dTimeoutSec = options.m_dTimeoutSec;
     settings.strImage = options.m_strImage;
     settings.roots = roots;

@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr unsigned long g_nMaxBaud = 12000000;
+
 bool ParseUnsigned(const std::string& str, unsigned long nMax, unsigned long& nValue)
 {
     if (str.empty() || str.size() > 10 || str.find_first_not_of("0123456789") != std::string::npos)
@@ -59,11 +61,90 @@ bool ApplyPort(CCliOptions& o, const std::string& strValue)
 bool ApplyBaud(CCliOptions& o, const std::string& strValue)
 {
     unsigned long n = 0;
-    if (!ParseUnsigned(strValue, 4000000, n) || n == 0) {
-        o.m_strError = "--baud takes a rate from 1 to 4000000, not '" + strValue + "'";
+    if (!ParseUnsigned(strValue, g_nMaxBaud, n) || n == 0) {
+        o.m_strError = "--baud takes a rate from 1 to " + std::to_string(g_nMaxBaud) + ", not '"
+            + strValue + "'";
         return false;
     }
     o.m_nBaud = static_cast<unsigned>(n);
+    return true;
+}
+
+// The value's index among the words (each also by its first letter when bLetters), or -1.
+int WordIndex(const std::string& strValue, std::initializer_list<const char*> words, bool bLetters)
+{
+    int i = 0;
+    for (const char* szWord : words) {
+        if (strValue == szWord || (bLetters && strValue.size() == 1 && strValue[0] == szWord[0]))
+            return i;
+        ++i;
+    }
+    return -1;
+}
+
+bool ApplyDataBits(CCliOptions& o, const std::string& strValue)
+{
+    const int i = WordIndex(strValue, { "5", "6", "7", "8" }, false);
+    if (i < 0) {
+        o.m_strError = "--data-bits takes 5, 6, 7 or 8, not '" + strValue + "'";
+        return false;
+    }
+    o.m_nDataBits = static_cast<unsigned>(5 + i);
+    return true;
+}
+
+bool ApplyParity(CCliOptions& o, const std::string& strValue)
+{
+    const int i = WordIndex(strValue, { "none", "odd", "even", "mark", "space" }, true);
+    if (i < 0) {
+        o.m_strError = "--parity takes none, odd, even, mark or space, not '" + strValue + "'";
+        return false;
+    }
+    o.m_cParity = "NOEMS"[i];
+    return true;
+}
+
+bool ApplyStopBits(CCliOptions& o, const std::string& strValue)
+{
+    const int i = WordIndex(strValue, { "1", "2" }, false);
+    if (i < 0) {
+        o.m_strError = "--stop-bits takes 1 or 2, not '" + strValue + "'";
+        return false;
+    }
+    o.m_nStopBits = static_cast<unsigned>(1 + i);
+    return true;
+}
+
+bool ApplyFlow(CCliOptions& o, const std::string& strValue)
+{
+    const int i = WordIndex(strValue, { "none", "rtscts", "xonxoff" }, false);
+    if (i < 0) {
+        o.m_strError = "--flow takes none, rtscts or xonxoff, not '" + strValue + "'";
+        return false;
+    }
+    o.m_lineControl.eFlow = static_cast<SLineControl::Flow>(i);
+    return true;
+}
+
+bool ApplyLevel(
+    const char* szOption, const std::string& strValue, int& nLevel, std::string& strError)
+{
+    const int i = WordIndex(strValue, { "off", "on" }, false);
+    if (i < 0) {
+        strError = std::string(szOption) + " takes on or off, not '" + strValue + "'";
+        return false;
+    }
+    nLevel = i;
+    return true;
+}
+
+bool ApplyResetPulse(CCliOptions& o, const std::string& strValue)
+{
+    std::string strWhy;
+    if (!ParseLinePulse(strValue, o.m_resetPulse, strWhy)) {
+        o.m_strError = "--reset-pulse: " + strWhy;
+        return false;
+    }
     return true;
 }
 
@@ -101,9 +182,40 @@ struct SOption {
 
 const SOption g_options[] = {
     { { "--port", nullptr, "PORT", g_szPortHelp, g_szPortMore, COMPLETE_PORTS }, ApplyPort },
-    { { "--baud", nullptr, "RATE", "line speed, 1 to 4000000 (default 115200)", nullptr,
-          "9600 19200 38400 57600 115200 230400 460800 921600" },
+    { { "--baud", nullptr, "RATE", "line speed in baud, 1 to 12000000 (default 115200)",
+          "Any rate the adapter's driver can make within 2%, e.g. 74880 or 250000; another is "
+          "refused before the download starts.",
+          "9600 19200 38400 57600 115200 230400 460800 921600 1000000 1500000 2000000 3000000" },
         ApplyBaud },
+    { { "--data-bits", nullptr, "N", "data bits, 5 to 8 (default 8)", nullptr, "5 6 7 8" },
+        ApplyDataBits },
+    { { "--parity", nullptr, "PARITY", "none, odd, even, mark or space (default none)", nullptr,
+          "none odd even mark space" },
+        ApplyParity },
+    { { "--stop-bits", nullptr, "N", "stop bits, 1 or 2 (default 1)", nullptr, "1 2" },
+        ApplyStopBits },
+    { { "--flow", nullptr, "FLOW", "flow control: none, rtscts or xonxoff (default none)", nullptr,
+          "none rtscts xonxoff" },
+        ApplyFlow },
+    { { "--dtr", nullptr, "LEVEL", "DTR at open, on or off (default: as the port has it)", nullptr,
+          "on off" },
+        [](CCliOptions& o, const std::string& strValue) {
+            return ApplyLevel("--dtr", strValue, o.m_lineControl.nDtr, o.m_strError);
+        } },
+    { { "--rts", nullptr, "LEVEL", "RTS at open, on or off (default on)", nullptr, "on off" },
+        [](CCliOptions& o, const std::string& strValue) {
+            int nLevel = 1;
+            const bool bOk = ApplyLevel("--rts", strValue, nLevel, o.m_strError);
+            o.m_lineControl.bRts = nLevel != 0;
+            return bOk;
+        } },
+    { { "--reset-pulse", nullptr, "SPEC",
+          "once the port is open, set DTR and RTS, wait and send breaks as SPEC says, then "
+          "download",
+          "SPEC is steps separated by commas: dtr=0 or dtr=1, rts=0 or rts=1, wait=MS, "
+          "break=MS; the waits and breaks add up to 10000 ms at most. An ESP32's boot loader, "
+          "for one: dtr=0,rts=1,wait=100,dtr=1,rts=0,wait=50,dtr=0." },
+        ApplyResetPulse },
     { { "--timeout", nullptr, "SECONDS",
           "give up when the device takes no step for this long: answering the poll, "
           "completing its identification, acknowledging a frame (default 60)",

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "linepulse.h"
+#include "serialport.h"
+
 #include <string>
 #include <vector>
 
@@ -40,6 +43,11 @@ public:
     bool m_bWatch = false;
     std::string m_strReport;
     unsigned m_nBaud = 115200;
+    unsigned m_nDataBits = 8;
+    char m_cParity = 'N';
+    unsigned m_nStopBits = 1;
+    SLineControl m_lineControl; // flow control, DTR and RTS at open
+    std::vector<SPulseStep> m_resetPulse; // played once the port is open, before the download
     double m_dTimeoutSec = 60.0;
     std::string m_strImage;
     std::string m_strError;

@@ -53,8 +53,9 @@ int CPortSession::Run()
         strPortName += " (" + strDevice + ")";
 
     m_Port.SetErrorReporter(this);
-    if (!m_Port.InitPort(this, strDevice, m_settings.nPortNr, m_settings.nBaud, 'N', 8, 1,
-            g_nCommEvents, g_nWriteBufferSize)) {
+    m_Port.SetLineControl(m_settings.lineControl);
+    if (!m_Port.InitPort(this, strDevice, m_settings.nPortNr, m_settings.nBaud, m_settings.cParity,
+            m_settings.nDataBits, m_settings.nStopBits, g_nCommEvents, g_nWriteBufferSize)) {
         // It reads the user and group databases through calls that share one buffer.
         static std::mutex g_mxExplain;
         std::unique_lock<std::mutex> lock(g_mxExplain);
@@ -66,8 +67,16 @@ int CPortSession::Run()
         return m_nStatus;
     }
     m_bPortOpen = m_bPortOpened = true;
-    if (m_bPortError) {
-        Finish(CLI_PORT, "cannot configure port " + strPortName);
+    std::string strFailedStep;
+    if (m_bPortError || !m_Port.LineSettingsApplied()) {
+        Finish(CLI_PORT,
+            "cannot configure port " + strPortName + " at " + std::to_string(m_settings.nBaud)
+                + " baud " + std::to_string(m_settings.nDataBits) + m_settings.cParity
+                + std::to_string(m_settings.nStopBits));
+    } else if (!RunLinePulse(m_Port, m_settings.resetPulse, strFailedStep)) {
+        Finish(CLI_PORT,
+            "cannot play the reset pulse on port " + strPortName + " (" + strFailedStep
+                + "): " + SystemErrorText(LastSystemError()));
     } else if (!m_Port.StartMonitoring()) {
         Finish(CLI_PORT, "cannot watch port " + strPortName + ": no thread");
     } else {

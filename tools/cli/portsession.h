@@ -4,11 +4,13 @@
 #include "downloadengine.h"
 #include "downloadhost.h"
 #include "eventloop.h"
+#include "linepulse.h"
 #include "portnames.h"
 #include "serialport.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What a download on one port tells whoever shows it. Every call comes on the session's thread.
 class CSessionObserver {
@@ -43,6 +45,11 @@ public:
         std::string strPort; // as the operator named it: COMn, a device name or a path
         unsigned nPortNr = 0; // the n of COMn, for the port's boxes; 0 for other names
         unsigned nBaud = 115200;
+        char cParity = 'N';
+        unsigned nDataBits = 8;
+        unsigned nStopBits = 1;
+        SLineControl lineControl;
+        std::vector<SPulseStep> resetPulse; // played before the download starts
         double dTimeoutSec = 60;
         std::string strImage;
         CPortRoots roots;

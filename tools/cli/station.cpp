@@ -253,6 +253,11 @@ void CStation::Start(std::unique_ptr<SStationDownload> pDownload)
     settings.strPort = d.strPort;
     settings.nPortNr = d.nPortNr;
     settings.nBaud = m_options.m_nBaud;
+    settings.cParity = m_options.m_cParity;
+    settings.nDataBits = m_options.m_nDataBits;
+    settings.nStopBits = m_options.m_nStopBits;
+    settings.lineControl = m_options.m_lineControl;
+    settings.resetPulse = m_options.m_resetPulse;
     settings.dTimeoutSec = m_options.m_dTimeoutSec;
     settings.strImage = m_image.Path();
     settings.roots = m_roots;

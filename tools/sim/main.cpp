@@ -19,5 +19,5 @@ int main(int argc, char** argv)
     if (!runner.Open())
         return 1;
     runner.Run();
-    return 0;
+    return runner.LineWasWrong() ? 3 : 0;
 }

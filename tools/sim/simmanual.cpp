@@ -23,12 +23,16 @@ SManual SimManual()
         "and reopen the port freely. On exit it prints one summary line of key=value pairs: "
         "downloads, frames_accepted, frames_refused, bytes (of the last download), image (ok, "
         "bad, refused, incomplete or none), crc32 of those bytes and exit (signal, once, hangup "
-        "or timeout); `--stats` adds turnaround and download times, `--flood` what it sent.",
+        "or timeout); `--expect-baud` and its kin add line (ok or wrong), `--stats` adds "
+        "turnaround and download times, `--flood` what it sent.",
     };
     manual.exitStatus = {
         { "0", "ended by a signal, `--once`, `--hangup-after` or `--exit-after`" },
         { "1", "the line, the link or the `--out` file cannot be opened" },
         { "2", "usage error" },
+        { "3",
+            "the host's line was not set as `--expect-baud`, `--expect-stop-bits` or "
+            "`--expect-flow` asked" },
     };
     manual.examples = {
         { "brem-sim --out received.bin",

@@ -263,6 +263,40 @@ const SOption g_options[] = {
             o.m_dExitAfter = d;
             return true;
         } },
+    { { "--expect-baud", nullptr, "RATE",
+          "the host must have set the line to RATE when its bytes come",
+          "The settings are read from the pseudo-terminal each time bytes come. While they are "
+          "not the ones expected, the device takes nothing (as a device at another rate would "
+          "hear noise); it says so once on standard error, the summary shows line=wrong and "
+          "brem-sim exits with 3. A pseudo-terminal keeps 8 data bits and no parity whatever it "
+          "is told, so those cannot be checked." },
+        1, 100000000,
+        [](CSimOptions& o, Text, long long n, Error) {
+            o.m_nExpectBaud = long(n);
+            return true;
+        } },
+    { { "--expect-stop-bits", nullptr, "N", "the host must have set N stop bits (1 or 2)", nullptr,
+          "1 2" },
+        1, 2,
+        [](CSimOptions& o, Text, long long n, Error) {
+            o.m_nExpectStopBits = int(n);
+            return true;
+        } },
+    { { "--expect-flow", nullptr, "FLOW",
+          "the host must have set this flow control: none, rtscts or xonxoff", nullptr,
+          "none rtscts xonxoff" },
+        0, 0,
+        [](CSimOptions& o, Text str, long long, Error strError) {
+            const char* const aNames[] = { "none", "rtscts", "xonxoff" };
+            for (int i = 0; i < 3; ++i) {
+                if (str == aNames[i]) {
+                    o.m_nExpectFlow = i;
+                    return true;
+                }
+            }
+            strError = "--expect-flow takes none, rtscts or xonxoff";
+            return false;
+        } },
     { { "--help", "-h", nullptr, "show this help and exit" }, 0, 0,
         [](CSimOptions& o, Text, long long, Error) {
             o.m_bHelp = true;
@@ -310,6 +344,11 @@ bool CSimOptions::Parse(int argc, char** argv, std::string& strError)
         }
         if (!pOption->pfnApply(*this, strValue, n, strError))
             return false;
+    }
+    if (!m_strDevice.empty() && (m_nExpectBaud || m_nExpectStopBits || m_nExpectFlow >= 0)) {
+        strError = "--expect-baud, --expect-stop-bits and --expect-flow need a pseudo-terminal, "
+                   "not --device";
+        return false;
     }
     return true;
 }

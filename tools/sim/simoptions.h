@@ -35,5 +35,9 @@ public:
     int m_nTrickleMs = 0; // 0: no trickle
     bool m_bStats = false;
     double m_dExitAfter = 0; // seconds; 0: never
+    // What the host must have set on the line when its bytes come; 0 or -1: anything.
+    long m_nExpectBaud = 0;
+    int m_nExpectStopBits = 0;
+    int m_nExpectFlow = -1; // 0 none, 1 RTS/CTS, 2 XON/XOFF
     bool m_bHelp = false;
 };

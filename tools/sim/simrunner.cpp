@@ -1,5 +1,7 @@
 #include "simrunner.h"
 
+#include "posix/termios2.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -252,6 +254,9 @@ void CSimRunner::ReadLine(int64_t tNow)
             return;
         }
         m_bLineDown = false;
+        // A device at other settings hears only noise.
+        if (!LineAsExpected())
+            continue;
         chunk.m_data.resize(size_t(n));
         if (m_pSaveRead)
             std::fwrite(chunk.m_data.data(), 1, size_t(n), m_pSaveRead);
@@ -266,6 +271,39 @@ void CSimRunner::ReadLine(int64_t tNow)
         if (m_tNextTrickle == g_nNever && m_options.m_nTrickleMs > 0)
             m_tNextTrickle = tNow + int64_t(m_options.m_nTrickleMs) * 1000000;
     }
+}
+
+bool CSimRunner::LineAsExpected()
+{
+    if (m_hSlave < 0
+        || (!m_options.m_nExpectBaud && !m_options.m_nExpectStopBits
+            && m_options.m_nExpectFlow < 0))
+        return true;
+    termios tio {};
+    uint32_t nBaud = 0;
+    if (tcgetattr(m_hSlave, &tio) != 0 || !GetRate(m_hSlave, nBaud))
+        return false;
+    const int nStop = (tio.c_cflag & CSTOPB) ? 2 : 1;
+    const int nFlow = (tio.c_cflag & CRTSCTS) ? 1 : (tio.c_iflag & (IXON | IXOFF)) ? 2 : 0;
+    static const char* const aFlows[] = { "none", "rtscts", "xonxoff" };
+    const auto Describe = [](long nRate, int nStopBits, int nFlowKind) {
+        return std::to_string(nRate) + " baud, " + std::to_string(nStopBits) + " stop bits, flow "
+            + aFlows[nFlowKind];
+    };
+    if ((m_options.m_nExpectBaud && nBaud != uint32_t(m_options.m_nExpectBaud))
+        || (m_options.m_nExpectStopBits && nStop != m_options.m_nExpectStopBits)
+        || (m_options.m_nExpectFlow >= 0 && nFlow != m_options.m_nExpectFlow)) {
+        if (!m_bLineWrong)
+            std::fprintf(stderr, "brem-sim: the host set the line to %s, not %s\n",
+                Describe(long(nBaud), nStop, nFlow).c_str(),
+                Describe(m_options.m_nExpectBaud ? m_options.m_nExpectBaud : long(nBaud),
+                    m_options.m_nExpectStopBits ? m_options.m_nExpectStopBits : nStop,
+                    m_options.m_nExpectFlow >= 0 ? m_options.m_nExpectFlow : nFlow)
+                    .c_str());
+        m_bLineWrong = true;
+        return false;
+    }
+    return true;
 }
 
 int64_t CSimRunner::DueOfByte(size_t nAhead) const
@@ -604,6 +642,8 @@ void CSimRunner::PrintSummary(const char* pszExit)
     if (m_options.m_nFlood > 0)
         str += " flood_bytes=" + std::to_string(m_nFloodSent)
             + " flood_us=" + std::to_string((m_tFloodLast - m_tFloodFirst) / 1000);
+    if (m_options.m_nExpectBaud || m_options.m_nExpectStopBits || m_options.m_nExpectFlow >= 0)
+        str += m_bLineWrong ? " line=wrong" : " line=ok";
     str += std::string(" exit=") + pszExit;
     std::printf("%s\n", str.c_str());
     std::fflush(stdout);

@@ -23,6 +23,8 @@ public:
     bool Open();
     // Plays the device until a signal, --once, a hang-up or --exit-after; prints the summary.
     void Run();
+    // The host's line was not set as --expect-* asked at some point.
+    bool LineWasWrong() const { return m_bLineWrong; }
 
 private:
     struct Chunk {
@@ -45,6 +47,8 @@ private:
     void Trickle(int64_t tNow);
     void Written(const OutByte& out, int64_t tNow);
     void ReadLine(int64_t tNow);
+    // Whether the line is set as expected now; says what is wrong the first time it is not.
+    bool LineAsExpected();
     int64_t NextWake(int64_t tNow) const;
     void Drain();
     bool SignalCame();
@@ -73,6 +77,7 @@ private:
     bool m_bWantWrite = false; // the line is full: wait until it can take more
     bool m_bLineDown = false;
     std::vector<uint8_t> m_answer;
+    bool m_bLineWrong = false;
 
     long long m_nFloodLeft = 0;
     long long m_nFloodSent = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../ptyline.h"
+#include "posix/termios2.h"
 
 #include <algorithm>
 #include <atomic>
@@ -133,7 +134,11 @@ public:
     {
         termios tio {};
         ::tcgetattr(m_hSlave, &tio);
-        return LineStateOf(tio);
+        SLineState state = LineStateOf(tio);
+        uint32_t nBaud = 0;
+        if (GetRate(m_hSlave, nBaud))
+            state.nBaud = nBaud; // any rate, typed ones too
+        return state;
     }
 
 private:
@@ -165,9 +170,11 @@ constexpr int g_nHeld = EBUSY;
 constexpr int g_nNotThere = ENOENT;
 const char* const g_szNotThere = "No such file or directory";
 const char* const g_szInvalid = "Invalid argument";
-// A port name that leads nowhere, and a rate the line refuses.
+// A port name that leads nowhere, and a rate the line refuses: a pty takes any other.
 const char* const g_szAbsentPort = "/dev/brem-no-such-port";
-constexpr unsigned g_nRefusedBaud = 12345;
+constexpr unsigned g_nRefusedBaud = 0;
+constexpr bool g_bRefusesRate = true;
+constexpr bool g_bTakesTypedRates = true;
 // Open and close cycles in the test for leaks.
 constexpr int g_nCycles = 1000;
 

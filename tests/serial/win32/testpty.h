@@ -99,10 +99,12 @@ constexpr int g_nHeld = 5; // ERROR_ACCESS_DENIED
 constexpr int g_nNotThere = 2; // ERROR_FILE_NOT_FOUND
 const char* const g_szNotThere = "File not found.";
 const char* const g_szInvalid = "Invalid parameter.";
-// A port name that leads nowhere, and a rate the line refuses: none, Wine sets any rate on a
-// pty.
+// A port name that leads nowhere, and a rate the line refuses: Wine makes a rate with no name
+// through a UART's custom divisor, which a pty has not.
 const char* const g_szAbsentPort = "COM99";
-constexpr unsigned g_nRefusedBaud = 0;
+constexpr unsigned g_nRefusedBaud = 250000;
+constexpr bool g_bRefusesRate = true;
+constexpr bool g_bTakesTypedRates = false;
 // Open and close cycles in the test for leaks; each is a few round trips to the wineserver.
 constexpr int g_nCycles = 200;
 
