@@ -113,6 +113,8 @@ void CBremApp::CreateMenus()
     choice("Timestamps(&M)", "Show when each line arrived", &CBremView::SetTimestamps);
     pFrame->m_pFindBar->AddMenu(pFrame->menuBar(), pViewMenu->menuAction());
 
+    pFrame->CreatePortMenu(pFrame->menuBar());
+
     QMenu* pHelp = pFrame->menuBar()->addMenu(QStringLiteral("Help(&H)"));
     QObject::connect(
         add(pHelp, QStringLiteral("About Lomaris(&A)..."), QStringLiteral("Display Version ")),

@@ -218,7 +218,11 @@ bool CSerialPort::ChangeLineSettings(
         return false;
     }
     DCB dcb = m_dcb;
-    ApplyLineControl(m_lineControl, dcb);
+    // Levels at open are for the next open: DTR or RTS changed now could reset the board.
+    SLineControl control = m_lineControl;
+    control.nDtr = m_bDtr ? 1 : 0;
+    control.bRts = m_bRts;
+    ApplyLineControl(control, dcb);
     const std::string strMode = "baud=" + std::to_string(baud) + " parity=" + std::string(1, parity)
         + " data=" + std::to_string(databits) + " stop=" + std::to_string(stopbits);
     if (!BuildCommDCB(strMode, dcb))

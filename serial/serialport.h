@@ -96,8 +96,9 @@ public:
     // False after an InitPort whose configuration failed (its box was shown): the port does not
     // run with the settings asked for.
     bool LineSettingsApplied() const { return m_bLineApplied; }
-    // Sets rate, framing and the line control on the open port at once. False, with the reason
-    // as the last system error and the settings as they were, when the port refuses them.
+    // Sets rate, framing and flow control on the open port at once; DTR and RTS stay as they
+    // are. False, with the reason as the last system error and the settings as they were, when
+    // the port refuses them.
     bool ChangeLineSettings(unsigned baud, char parity, unsigned databits, unsigned stopbits);
     // SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK on the open port. False, with the
     // reason as the last system error, when it fails or no port is open.

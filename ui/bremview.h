@@ -52,6 +52,10 @@ public:
     // Brings the screen (and a screen reader) up to the log now instead of on the next frame.
     void FlushPending();
 
+    // What Enter sends (CR unless chosen otherwise). The log shows it as a line break while line
+    // ends are not kept as received, as the bytes sent otherwise.
+    void SetEnterBytes(const QByteArray& baEnter) { m_baEnter = baEnter; }
+    const QByteArray& EnterBytes() const { return m_baEnter; }
     // How received bytes are kept and lines break; the log there is shown by the new rule.
     void SetLineEnds(ELineEnds eEnds);
     ELineEnds LineEnds() const { return m_store.LineEnds(); }
@@ -127,6 +131,8 @@ private:
     void EnsureCaretVisible();
     // Sends one typed character while the port is open and puts what went out into the log.
     void OnChar(char32_t nChar);
+    // Enter when it sends other bytes than CR.
+    void OnEnter();
     void MoveCaret(int64_t nPos, bool bExtend);
     void MoveCaretRows(int64_t nRows, bool bExtend);
     // Tells a screen reader what changed in the text and where the caret is; bMoved places the
@@ -149,6 +155,7 @@ private:
     int m_nToldCaret = -1; // the caret offset a screen reader was last told
     bool m_bShowCaret = false; // scroll the caret into view on the next frame
     bool m_bHex = false;
+    QByteArray m_baEnter = QByteArray(1, '\r');
     bool m_bTimestamps = false;
     bool m_bFullReported = false;
     bool m_bSyncingBar = false;

@@ -103,7 +103,10 @@ void CBremView::keyPressEvent(QKeyEvent* pEvent)
     switch (nKey) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        OnChar(U'\r');
+        if (m_baEnter == QByteArray(1, '\r'))
+            OnChar(U'\r');
+        else
+            OnEnter();
         return;
     case Qt::Key_Backspace:
         OnChar(U'\b');
@@ -139,6 +142,18 @@ void CBremView::OnChar(char32_t nChar)
     m_pHost->WriteToPort(
         reinterpret_cast<const unsigned char*>(baOut.constData()), uint32_t(baOut.size()));
     AfterEdit(m_editor.Type(baOut));
+}
+
+void CBremView::OnEnter()
+{
+    if (!m_pHost || m_pHost->PortOpenFlag() == 0) {
+        if (m_pHost)
+            m_pHost->ViewMessageBox(QStringLiteral("COM Not Open"));
+        return;
+    }
+    m_pHost->WriteToPort(
+        reinterpret_cast<const unsigned char*>(m_baEnter.constData()), uint32_t(m_baEnter.size()));
+    AfterEdit(m_editor.Type(LineEnds() == ELineEnds::AsReceived ? m_baEnter : QByteArray(1, '\r')));
 }
 
 void CBremView::Navigate(int nKey, bool bCtrl, bool bShift)

@@ -56,8 +56,13 @@ CControlBar::CControlBar(QWidget* pParent)
     for (int i = 1; i <= 20; ++i)
         ports << QStringLiteral("COM%1").arg(i);
     ports << QString();
+    // The template's five, then what today's boards and USB bridges run at; any other rate can
+    // be typed.
     const QStringList rates { QStringLiteral("9600"), QStringLiteral("19200"),
-        QStringLiteral("38400"), QStringLiteral("57600"), QStringLiteral("115200"), QString() };
+        QStringLiteral("38400"), QStringLiteral("57600"), QStringLiteral("115200"),
+        QStringLiteral("230400"), QStringLiteral("460800"), QStringLiteral("921600"),
+        QStringLiteral("1000000"), QStringLiteral("1500000"), QStringLiteral("2000000"),
+        QStringLiteral("3000000"), QString() };
 
     // Created in the template's order, which is also the tab order.
     m_pLoad = MakeButton(this, "IDC_LOAD", QStringLiteral("Load"), QStringLiteral("装载BIN文件"),

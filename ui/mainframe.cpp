@@ -100,6 +100,7 @@ int CMainFrame::OnCreate()
     CControlBar::SelectString(m_pDlgBar->m_pComPort, QStringLiteral("COM1"));
     CControlBar::SelectString(m_pDlgBar->m_pBaudRate, QStringLiteral("115200"));
     m_Port.SetErrorReporter(this);
+    SetUpPortLines();
     m_pView->setFocus();
     // Never narrower than the whole control bar; room for a useful stretch of log.
     setMinimumWidth(minimumSizeHint().width());
@@ -127,12 +128,14 @@ void CMainFrame::OnOpenClose()
         // A negative number would wrap to a huge unsigned one; no port has it.
         nPort = std::max(0, AtoiLike(strPort, nCom + 3));
     }
-    const int nBaud = std::max(0, AtoiLike(CControlBar::SelectedItemText(m_pDlgBar->m_pBaudRate)));
+    const int nBaud = ChosenRate();
+    const SPortSettings& line = m_portSettings;
+    m_Port.SetLineControl(line.control);
     const bool bOpened = bDevice
-        ? m_Port.InitPort(this, device.strDevice, device.nPortNr, static_cast<unsigned>(nBaud), 'N',
-            8, 1, PORT_EVENT_MASK, PORT_BUFFER_SIZE)
-        : m_Port.InitPort(this, static_cast<unsigned>(nPort), static_cast<unsigned>(nBaud), 'N', 8,
-            1, PORT_EVENT_MASK, PORT_BUFFER_SIZE);
+        ? m_Port.InitPort(this, device.strDevice, device.nPortNr, static_cast<unsigned>(nBaud),
+            line.cParity, line.nDataBits, line.nStopBits, PORT_EVENT_MASK, PORT_BUFFER_SIZE)
+        : m_Port.InitPort(this, static_cast<unsigned>(nPort), static_cast<unsigned>(nBaud),
+            line.cParity, line.nDataBits, line.nStopBits, PORT_EVENT_MASK, PORT_BUFFER_SIZE);
     if (!bOpened) {
         // The box's text stays as it always was; why, and what to do, go under it.
         const std::string strName = bDevice ? device.strDevice : "COM" + std::to_string(nPort);
@@ -143,6 +146,9 @@ void CMainFrame::OnOpenClose()
             QStringLiteral("Port Init Error"), QString::fromStdString(failure.Lines()), false);
         return;
     }
+    if (!CheckLineApplied(bDevice ? device.strDevice : "COM" + std::to_string(nPort),
+            static_cast<unsigned>(nBaud)))
+        return;
     if (!m_Port.StartMonitoring()) {
         // Open without its monitor thread, nothing would be received or sent.
         m_Port.ClosePort();
@@ -155,6 +161,7 @@ void CMainFrame::OnOpenClose()
     if (!bDevice)
         device = { "COM" + std::to_string(nPort), std::string(), static_cast<unsigned>(nPort) };
     PortOpened(device, static_cast<unsigned>(nBaud));
+    ShowLineStates();
 }
 
 void CMainFrame::ClosePort()
@@ -171,6 +178,7 @@ void CMainFrame::ClosePort()
     m_pPortList->KeepListed(std::string());
     SetPortNote(std::string());
     m_engine.OnPortClosed();
+    ShowLineStates();
 }
 
 void CMainFrame::OnClear()
@@ -341,7 +349,8 @@ void CMainFrame::CheckReplug()
     // The new port numbers its writes from 1 again.
     m_engine.OnPortClosed();
     // Refused while udev still sets the node's group and mode: the next change tries again.
-    if (!m_Port.InitPort(this, pDevice->strPath, m_opened.nPortNr, m_opened.nBaud, 'N', 8, 1,
+    if (!m_Port.InitPort(this, pDevice->strPath, m_opened.nPortNr, m_opened.nBaud,
+            m_portSettings.cParity, m_portSettings.nDataBits, m_portSettings.nStopBits,
             PORT_EVENT_MASK, PORT_BUFFER_SIZE))
         return;
     if (!m_Port.StartMonitoring()) {

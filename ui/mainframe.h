@@ -4,6 +4,7 @@
 #include "download/downloadengine.h"
 #include "download/downloadhost.h"
 #include "portlist.h"
+#include "portsettings.h"
 #include "serial/serialport.h"
 
 #include <QMainWindow>
@@ -13,6 +14,8 @@ class CBremView;
 class CCaptureControl;
 class CControlBar;
 class CFindBar;
+class CLineStates;
+class QMenuBar;
 class CStatusBar;
 
 // Set and cleared by OnOpenClose alone, together with m_bPortOpen; chooses Open or Close.
@@ -36,6 +39,18 @@ public:
     void OnClear();
     void OnTimer(uintptr_t nIDEvent) { m_engine.OnTimer(nIDEvent); }
     long OnComm(uintptr_t wParam, intptr_t lParam) { return m_engine.OnComm(wParam, lParam); }
+
+    // The Port menu: settings, and the lines of the open port.
+    void CreatePortMenu(QMenuBar* pMenuBar);
+    void OnPortSettings();
+    // What the settings dialog's OK does.
+    void ApplyPortSettings(const SPortSettings& settings);
+    void OnToggleDtr();
+    void OnToggleRts();
+    // Holds the line in break for nMs, without holding up the window.
+    void OnSendBreak(unsigned nMs);
+    void OnSendBreakOfLength();
+    const SPortSettings& PortSettings() const { return m_portSettings; }
 
     CBremView* GetActiveView() const { return m_pView; }
     // Where the port list finds devices; tests and the screenshot helper bring their own.
@@ -102,4 +117,17 @@ private:
     uintptr_t m_nTimerEvent = 0;
     int m_nProgressPos = 0;
     QTimer m_progressTimer;
+
+    // The rate in the list's edit field when it is a number but no item (a typed rate), else
+    // the selected item's.
+    int ChosenRate() const;
+    // After an open: the port runs as chosen, or it is closed again with a box that says why.
+    bool CheckLineApplied(const std::string& strName, unsigned nBaud);
+    void ShowLineStates();
+    void SetUpPortLines();
+    SPortSettings m_portSettings;
+    CLineStates* m_pLineStates = nullptr;
+    QTimer m_lineTimer; // the input lines have no event on every platform: looked at often
+    QTimer m_breakTimer;
+    unsigned m_nBreakMs = 250;
 };

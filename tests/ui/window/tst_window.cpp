@@ -135,7 +135,8 @@ private Q_SLOTS:
         Start();
         QCOMPARE(Bar()->m_pBaudRate->currentText(), QStringLiteral("115200"));
         QCOMPARE(Items(Bar()->m_pBaudRate),
-            QStringList({ "", "115200", "19200", "38400", "57600", "9600" }));
+            QStringList({ "", "1000000", "115200", "1500000", "19200", "2000000", "230400",
+                "3000000", "38400", "460800", "57600", "921600", "9600" }));
 
         // Left to right as the operator sees them, none overlapping, all inside the bar.
         const QList<QWidget*> order { Bar()->m_pComPort, Bar()->m_pBaudRate, Bar()->m_pOpenClose,
