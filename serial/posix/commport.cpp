@@ -168,6 +168,8 @@ bool CCommPort::SetCommState(const SLineSettings& dcb)
     }
     speed_t nSpeed = B0;
     const bool bNamed = SpeedFor(dcb.BaudRate, nSpeed);
+    // A typed rate before left its input rate in CIBAUD, which would outlast a named one.
+    tio.c_cflag &= ~static_cast<tcflag_t>(CIBAUD);
     if (bNamed && (::cfsetispeed(&tio, nSpeed) < 0 || ::cfsetospeed(&tio, nSpeed) < 0))
         return false;
     int nResult;

@@ -46,7 +46,8 @@ SManual CliManual()
         { "2", "usage error" },
         { "3",
             "the port cannot be opened (the last line says why and what to do) or "
-            "configured, or failed during the download (device unplugged)" },
+            "configured at the line asked for, the `--reset-pulse` cannot be played, or the "
+            "port failed during the download (device unplugged)" },
         { "4",
             "the image cannot be opened, is empty or over 64 MiB, or changed during the "
             "download" },
