@@ -125,6 +125,7 @@ private:
     bool CheckLineApplied(const std::string& strName, unsigned nBaud);
     void ShowLineStates();
     void SetUpPortLines();
+    void ToggleLine(uint32_t dwFunc);
     SPortSettings m_portSettings;
     CLineStates* m_pLineStates = nullptr;
     QTimer m_lineTimer; // the input lines have no event on every platform: looked at often

@@ -143,22 +143,21 @@ void CMainFrame::ApplyPortSettings(const SPortSettings& settings)
 
 void CMainFrame::OnToggleDtr()
 {
-    if (!m_bPortOpen) {
-        MessageBox("COM Not Open");
-        return;
-    }
-    if (!m_Port.EscapeCommFunction(m_Port.DtrOn() ? CLRDTR : SETDTR))
-        m_Port.ProcessErrorMessage("EscapeCommFunction()");
-    ShowLineStates();
+    ToggleLine(m_Port.DtrOn() ? CLRDTR : SETDTR);
 }
 
 void CMainFrame::OnToggleRts()
+{
+    ToggleLine(m_Port.RtsOn() ? CLRRTS : SETRTS);
+}
+
+void CMainFrame::ToggleLine(uint32_t dwFunc)
 {
     if (!m_bPortOpen) {
         MessageBox("COM Not Open");
         return;
     }
-    if (!m_Port.EscapeCommFunction(m_Port.RtsOn() ? CLRRTS : SETRTS))
+    if (!m_Port.EscapeCommFunction(dwFunc))
         m_Port.ProcessErrorMessage("EscapeCommFunction()");
     ShowLineStates();
 }
