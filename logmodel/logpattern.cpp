@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #ifdef __SSE2__
@@ -12,6 +13,20 @@
 #endif
 
 namespace {
+
+// memmem where the C library has it (glibc's is vectorised); Windows' has none.
+const void* FindBytes(const void* pHay, size_t nHay, const void* pNeedle, size_t nNeedle)
+{
+#ifdef _WIN32
+    const auto* pBegin = static_cast<const unsigned char*>(pHay);
+    const auto* pFrom = static_cast<const unsigned char*>(pNeedle);
+    const auto* pHit = std::search(pBegin, pBegin + nHay,
+        std::boyer_moore_horspool_searcher<const unsigned char*>(pFrom, pFrom + nNeedle));
+    return pHit == pBegin + nHay ? nullptr : pHit;
+#else
+    return memmem(pHay, nHay, pNeedle, nNeedle);
+#endif
+}
 
 // (fold, c) for every character c that case folding changes, by fold: the characters that fold
 // to a given one. About 1,500 pairs, found once.
@@ -311,7 +326,7 @@ int64_t CLogPattern::FindExact(
         }
     }
     while (i + m <= n) {
-        const void* pHit = memmem(p + i, size_t(n - i), pNeedle, size_t(m));
+        const void* pHit = FindBytes(p + i, size_t(n - i), pNeedle, size_t(m));
         if (!pHit)
             break;
         const int64_t nHit = static_cast<const unsigned char*>(pHit) - p;
