@@ -10,6 +10,8 @@ pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libx11
 pkgs+=(nlohmann-json3-dev nettle-dev)
 # Windows: the cross-build of brem-cli.exe and its tests, run under Wine.
 pkgs+=(g++-mingw-w64-x86-64-posix googletest wine64 wine)
+# Wine's own fonts (Tahoma): a prefix without them draws no text in line edits.
+pkgs+=(fonts-wine)
 # The Debian package's check: Debian's own checker, the AppStream and desktop entry validators.
 pkgs+=(lintian appstream desktop-file-utils man-db)
 # Windows: brem.exe's zip (scripts/package-windows).

@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -32,6 +33,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <string>
@@ -86,6 +88,31 @@ private:
     QString m_strImage;
 };
 
+// A box can hold its text and still show none: with a stand-in font whose line box is several
+// lines tall, the line edit centres the text above its own top. Counted by columns, so that a
+// caret alone does not pass for text.
+bool DrawsItsText(QLineEdit* pEdit)
+{
+    const QImage image = pEdit->grab().toImage();
+    const QRect inside = QRect(QPoint(0, 0), image.size()).adjusted(3, 3, -3, -3);
+    const QColor text = pEdit->palette().color(QPalette::Text);
+    const auto near = [&text](QRgb pixel) {
+        return std::abs(qRed(pixel) - text.red()) + std::abs(qGreen(pixel) - text.green())
+            + std::abs(qBlue(pixel) - text.blue())
+            < 200;
+    };
+    int nColumns = 0;
+    for (int x = inside.left(); x <= inside.right(); ++x) {
+        for (int y = inside.top(); y <= inside.bottom(); ++y) {
+            if (near(image.pixel(x, y))) {
+                ++nColumns;
+                break;
+            }
+        }
+    }
+    return nColumns >= 8;
+}
+
 bool ShownWithCaption(CMainFrame* pFrame)
 {
     // The caption as Windows holds it for the task bar, not only as Qt does.
@@ -104,6 +131,9 @@ bool OpenCom1(CMainFrame* pFrame)
     Check(pBar->m_pComPort->currentText() == QLatin1String("COM1")
             && pBar->m_pBaudRate->currentText() == QLatin1String("115200"),
         "COM1 and 115200 are not chosen at start");
+    for (QComboBox* pCombo : { pBar->m_pComPort, pBar->m_pBaudRate })
+        Check(DrawsItsText(pCombo->lineEdit()),
+            pCombo->objectName().toStdString() + " does not draw the text it holds");
     pBar->m_pOpenClose->click();
     return pBar->m_pOpenClose->text() == QLatin1String("Close") && g_bPortOpened;
 }
@@ -113,6 +143,7 @@ int Download(CMainFrame* pFrame, const QString& strImage, bool bHold)
     CControlBar* pBar = pFrame->m_pDlgBar;
     pBar->m_pLoad->click();
     Check(pBar->m_pFilePath->text() == strImage, "the image's path is not shown after Load");
+    Check(DrawsItsText(pBar->m_pFilePath), "the path box does not draw the path it holds");
     pBar->m_pDown->click();
     const auto log = [pFrame] { return QString::fromUtf8(pFrame->GetActiveView()->LogBytes()); };
     const bool bEnded = WaitFor(
