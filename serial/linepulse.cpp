@@ -41,16 +41,16 @@ void Wait(unsigned nMs)
 } // namespace
 
 bool ParseLinePulse(
-    const std::string& strSpec, std::vector<SPulseStep>& steps, std::string& strError)
+    const std::string& strSteps, std::vector<SPulseStep>& steps, std::string& strError)
 {
     steps.clear();
     uint64_t nTotalMs = 0;
     size_t nStart = 0;
-    while (nStart <= strSpec.size()) {
-        size_t nEnd = strSpec.find(',', nStart);
+    while (nStart <= strSteps.size()) {
+        size_t nEnd = strSteps.find(',', nStart);
         if (nEnd == std::string::npos)
-            nEnd = strSpec.size();
-        const std::string strStep = strSpec.substr(nStart, nEnd - nStart);
+            nEnd = strSteps.size();
+        const std::string strStep = strSteps.substr(nStart, nEnd - nStart);
         nStart = nEnd + 1;
         const size_t nEq = strStep.find('=');
         const std::string strKey = strStep.substr(0, nEq);

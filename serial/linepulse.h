@@ -22,7 +22,7 @@ constexpr size_t g_nPulseMaxSteps = 64;
 // False, with the reason in strError, for a step that is not one of the above or a sequence
 // that is empty, too long or takes over g_nPulseMaxMs.
 bool ParseLinePulse(
-    const std::string& strSpec, std::vector<SPulseStep>& steps, std::string& strError);
+    const std::string& strSteps, std::vector<SPulseStep>& steps, std::string& strError);
 
 // Plays the steps on the open port. False at the first line call that fails, with the reason as
 // the last system error and the step's text in strFailed; a break begun is always ended.

@@ -209,10 +209,10 @@ const SOption g_options[] = {
             o.m_lineControl.bRts = nLevel != 0;
             return bOk;
         } },
-    { { "--reset-pulse", nullptr, "SPEC",
-          "once the port is open, set DTR and RTS, wait and send breaks as SPEC says, then "
+    { { "--reset-pulse", nullptr, "STEPS",
+          "once the port is open, set DTR and RTS, wait and send breaks as STEPS say, then "
           "download",
-          "SPEC is steps separated by commas: dtr=0 or dtr=1, rts=0 or rts=1, wait=MS, "
+          "STEPS are separated by commas: dtr=0 or dtr=1, rts=0 or rts=1, wait=MS, "
           "break=MS; the waits and breaks add up to 10000 ms at most. An ESP32's boot loader, "
           "for one: dtr=0,rts=1,wait=100,dtr=1,rts=0,wait=50,dtr=0." },
         ApplyResetPulse },
